@@ -1,0 +1,88 @@
+#pragma once
+// The one process-wide state record shared by the window thread, the release check and the worker.
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+enum RunMode : int32_t { Install = 0, Update = 1, Uninstall = 2 };
+enum RunPhase : int32_t { Ready = 0, Running = 1, Done = 2, Failed = 3 };
+
+constexpr int kComponentCount = 5;
+
+// One clickable rectangle of the last paint, in device pixels.
+struct HitRect {
+    float x = 0, y = 0, width = 0, height = 0;
+    int32_t id = -1;
+};
+
+struct AppState {
+    // Guards the four strings below; held only to copy one string in or out.
+    std::mutex stateLock;
+    std::wstring statusText;
+    std::wstring errorText;
+    std::string offeredVersion;    // UTF-8
+    std::string installedVersion;  // UTF-8
+
+    // Set once from the command line, read-only afterwards.
+    RunMode runMode = Install;
+    uint32_t waitPid = 0;
+    bool autoMode = false;
+
+    std::atomic<int32_t> phase{Ready};
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<uint64_t> bytesDone{0};
+    std::atomic<uint64_t> bytesTotal{0};
+
+    // Written by the window thread only while no run is active; read by the worker without a lock.
+    bool desktopShortcut = true;
+    bool launchAfterInstall = true;
+    bool removeUserData = false;
+    std::wstring installDir;
+    std::array<bool, kComponentCount> selectedComponents{};
+
+    // Published by the release check: componentSizes first, then sizesKnown.
+    std::atomic<bool> sizesKnown{false};
+    std::array<uint64_t, kComponentCount> componentSizes{};
+
+    std::vector<uint32_t> gpuVendorIds;  // written at start-up only
+    std::atomic<HWND> mainWindow{nullptr};
+
+    // Window thread only.
+    float uiScale = 1.0f;
+    int32_t hoveredId = -1;
+    int32_t pressedId = -1;
+    std::vector<HitRect> hitRects;
+    bool autoClosePosted = false;
+    int32_t lastPhase = Ready;
+    void* logoImage = nullptr;       // GpBitmap*, released at exit
+    void* fontCollection = nullptr;  // GpFontCollection*, released at exit
+};
+
+extern AppState appState;
+
+// The shortcut's file name, and the names earlier releases used (removed wherever found, never created).
+extern const wchar_t* const shortcutName;
+extern const wchar_t* const legacyShortcutNames[2];
+
+// Reads the process command line into appState.
+void parseCommandLine();
+// Same rules over a given command line (element 0 is the program and is skipped).
+void parseCommandLineText(const wchar_t* commandLine);
+
+void setStatus(const std::wstring& text);
+std::wstring getStatus();
+// Copies of the other guarded strings, for the painter.
+std::wstring getErrorText();
+std::string getOfferedVersion();
+std::string getInstalledVersion();
+void setInstalledVersion(const std::string& version);
+
+// Starts the worker unless a run is already going. Window thread only.
+void startWorker();
+// Starts the release check thread. Called once, in Install mode.
+void startReleaseCheck();

@@ -1,0 +1,3 @@
+#pragma once
+// Worker body in Uninstall mode.
+void uninstall();

@@ -1,0 +1,3 @@
+# Plain C++ with no Windows header. The product compiles them, and so do the host tools, tests and fuzzers.
+set(MAKETOR_PORTABLE_SOURCES
+)

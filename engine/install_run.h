@@ -1,0 +1,3 @@
+#pragma once
+// Worker body in Install and Update modes.
+void installRun();

@@ -1,0 +1,91 @@
+#pragma once
+// Small owning holders for platform handles, so that every way out of a function releases them.
+#include <windows.h>
+#include <objbase.h>
+
+#include <cstdio>
+#include <memory>
+#include <utility>
+
+// A kernel handle (file, process, thread); both null and INVALID_HANDLE_VALUE mean "none".
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) : handle_(h) {}
+    ~UniqueHandle() { reset(); }
+    UniqueHandle(UniqueHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            handle_ = std::exchange(other.handle_, nullptr);
+        }
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+
+    HANDLE get() const { return handle_; }
+    bool valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
+    explicit operator bool() const { return valid(); }
+    void reset(HANDLE h = nullptr) {
+        if (valid()) CloseHandle(handle_);
+        handle_ = h;
+    }
+
+private:
+    HANDLE handle_ = nullptr;
+};
+
+struct FindCloser {
+    void operator()(HANDLE h) const {
+        if (h != INVALID_HANDLE_VALUE) FindClose(h);
+    }
+};
+using UniqueFind = std::unique_ptr<void, FindCloser>;
+
+struct FileCloser {
+    void operator()(FILE* f) const { fclose(f); }
+};
+using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+
+struct RegKeyCloser {
+    void operator()(HKEY key) const { RegCloseKey(key); }
+};
+using UniqueRegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, RegKeyCloser>;
+
+struct LibraryFreer {
+    void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+using UniqueLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+struct CoTaskMemFreer {
+    void operator()(void* p) const { CoTaskMemFree(p); }
+};
+using CoTaskString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
+
+// A COM interface pointer, released on every way out.
+template <typename T>
+class ComPtr {
+public:
+    ComPtr() = default;
+    ~ComPtr() { reset(); }
+    ComPtr(const ComPtr&) = delete;
+    ComPtr& operator=(const ComPtr&) = delete;
+
+    T* get() const { return ptr_; }
+    T* operator->() const { return ptr_; }
+    explicit operator bool() const { return ptr_ != nullptr; }
+    // For functions that return an interface through an out parameter.
+    T** put() {
+        reset();
+        return &ptr_;
+    }
+    void** putVoid() { return reinterpret_cast<void**>(put()); }
+    void reset() {
+        if (ptr_) ptr_->Release();
+        ptr_ = nullptr;
+    }
+
+private:
+    T* ptr_ = nullptr;
+};

@@ -1,0 +1,30 @@
+#include "platform/text.h"
+
+#include <windows.h>
+
+std::string toUtf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return {};
+    std::string out(static_cast<size_t>(bytes), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, out.data(), bytes, nullptr, nullptr);
+    return out;
+}
+
+std::wstring toUtf16(const std::string& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int chars = MultiByteToWideChar(CP_UTF8, 0, text.data(), length, nullptr, 0);
+    if (chars <= 0) return {};
+    std::wstring out(static_cast<size_t>(chars), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), length, out.data(), chars);
+    return out;
+}
+
+std::wstring pathJoin(const std::wstring& folder, const std::wstring& name) {
+    if (folder.empty()) return name;
+    const wchar_t last = folder.back();
+    if (last == L'\\' || last == L'/') return folder + name;
+    return folder + L'\\' + name;
+}

@@ -1,0 +1,10 @@
+#pragma once
+// UTF-16 <-> UTF-8 conversion and path joining.
+#include <string>
+
+std::string toUtf8(const std::wstring& text);
+std::wstring toUtf16(const std::string& text);
+
+// Joins a folder and a relative name with one backslash, added only when the folder does not already
+// end in a separator. The name keeps its own separators.
+std::wstring pathJoin(const std::wstring& folder, const std::wstring& name);

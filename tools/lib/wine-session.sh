@@ -1,0 +1,36 @@
+# Sourced by tools/test and tools/demo: a Wine prefix and (when needed) an Xvfb display of their own.
+# After wine_session_start: WINEPREFIX, DISPLAY and WINEDEBUG are exported; wine_session_stop tears down.
+
+wine_session_start() {
+  local root="$1"  # folder that holds the prefix; removed by wine_session_stop when owned
+  export WINEPREFIX="$root/prefix"
+  export WINEARCH=win64
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts
+  if [ -z "${MAKETOR_USE_DISPLAY:-}" ]; then
+    local n
+    for n in $(seq 91 140); do
+      if [ ! -e "/tmp/.X${n}-lock" ] && [ ! -e "/tmp/.X11-unix/X${n}" ]; then break; fi
+    done
+    Xvfb ":$n" -screen 0 1600x1200x24 -nolisten tcp >/dev/null 2>&1 &
+    WINE_SESSION_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do
+      [ -e "/tmp/.X11-unix/X${n}" ] && break
+      sleep 0.1
+    done
+  fi
+  mkdir -p "$root"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+}
+
+wine_session_stop() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${WINE_SESSION_XVFB_PID:-}" ]; then
+    kill "$WINE_SESSION_XVFB_PID" >/dev/null 2>&1 || true
+    wait "$WINE_SESSION_XVFB_PID" 2>/dev/null || true
+    unset WINE_SESSION_XVFB_PID
+  fi
+}
