@@ -1,0 +1,23 @@
+#pragma once
+// The signed release manifest, parsed. Plain C++: also built into the host tools.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct ManifestFile {
+    std::string path;     // relative to the installation folder, UTF-8, "/" between folders
+    std::string sha256;   // of the unpacked file, lowercase hex
+    std::string csha256;  // of the blob, lowercase hex
+    uint64_t size = 0;    // unpacked bytes
+    uint64_t csize = 0;   // blob bytes
+};
+
+struct Manifest {
+    std::string version;
+    std::string date;
+    std::string exe;
+    std::vector<ManifestFile> files;
+};
+
+// Fills manifest from the JSON text; false on any rule broken (the manifest is then to be discarded).
+bool parseManifest(const std::string& text, Manifest& manifest);

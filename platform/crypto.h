@@ -1,0 +1,18 @@
+#pragma once
+// SHA-256 and ECDSA P-256 verification on the platform's cryptography (CNG), Base64 via Crypt32.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// 64 lowercase hex digits; empty when the platform cannot hash.
+std::string sha256Hex(const uint8_t* data, size_t size);
+// The 32-byte digest; empty when the platform cannot hash.
+std::vector<uint8_t> sha256Digest(const uint8_t* data, size_t size);
+// The decoded bytes; empty when the text is not valid Base64.
+std::vector<uint8_t> decodeBase64(const std::string& text);
+// key: X||Y (64 bytes); signature: r||s (64 bytes) over SHA-256 of the message.
+bool verifyEcdsaP256(const std::vector<uint8_t>& publicKey, const std::string& message,
+                     const std::vector<uint8_t>& signature);
+// True only when signatureText (Base64 of r||s) signs manifestText, byte for byte, with the built-in key.
+bool verifyReleaseSignature(const std::string& manifestText, const std::string& signatureText);
