@@ -5,11 +5,12 @@ import sys
 
 from fontTools.ttLib import TTFont
 
-# file: (family, subfamily, typographic family, typographic subfamily, weight class, bold)
+# file: (family, subfamily, full name, typographic family, typographic subfamily, weight class, bold)
 EXPECTED = {
-    "GolosText-Regular.ttf": ("Golos Text", "Regular", None, None, 400, False),
-    "GolosText-SemiBold.ttf": ("Golos Text SemiBold", "Regular", "Golos Text", "SemiBold", 600, False),
-    "GolosText-Bold.ttf": ("Golos Text", "Bold", None, None, 700, True),
+    "GolosText-Regular.ttf": ("Golos Text", "Regular", "Golos Text", None, None, 400, False),
+    "GolosText-SemiBold.ttf": ("Golos Text SemiBold", "Regular", "Golos Text SemiBold", "Golos Text", "SemiBold",
+                               600, False),
+    "GolosText-Bold.ttf": ("Golos Text", "Bold", "Golos Text Bold", None, None, 700, True),
 }
 NEEDED_CHARACTERS = (
     "".join(chr(c) for c in range(0x20, 0x7F))
@@ -19,7 +20,7 @@ NEEDED_CHARACTERS = (
 
 
 def problems_of(path, expected):
-    family, subfamily, typographic_family, typographic_subfamily, weight, bold = expected
+    family, subfamily, full_name, typographic_family, typographic_subfamily, weight, bold = expected
     font = TTFont(path)
     names = font["name"]
 
@@ -27,9 +28,9 @@ def problems_of(path, expected):
         record = names.getName(name_id, 3, 1, 0x409)
         return record.toUnicode() if record else None
 
-    found = (name(1), name(2), name(16), name(17), font["OS/2"].usWeightClass,
+    found = (name(1), name(2), name(4), name(16), name(17), font["OS/2"].usWeightClass,
              bool(font["OS/2"].fsSelection & 0x20), bool(font["head"].macStyle & 1))
-    wanted = (family, subfamily, typographic_family, typographic_subfamily, weight, bold, bold)
+    wanted = (family, subfamily, full_name, typographic_family, typographic_subfamily, weight, bold, bold)
     problems = [] if found == wanted else ["names/weight/style %r, expected %r" % (found, wanted)]
     cmap = font.getBestCmap()
     missing = [c for c in NEEDED_CHARACTERS if ord(c) not in cmap]

@@ -12,9 +12,11 @@ from fontTools.merge import Merger
 from fontTools.ttLib import TTFont
 
 # Name records per face (1 family, 2 subfamily, 4 full name, 6 PostScript name, 16/17 typographic family and
-# subfamily), weight class and whether the face is the family's bold one.
+# subfamily), weight class and whether the face is the family's bold one. The regular face's full name is the
+# bare family name, as in Windows' own fonts: Wine's GDI+ files a memory font of a private collection under its
+# full name and would otherwise not find "Golos Text" in it.
 FACES = {
-    "regular": ({1: "Golos Text", 2: "Regular", 4: "Golos Text Regular", 6: "GolosText-Regular"}, 400, False),
+    "regular": ({1: "Golos Text", 2: "Regular", 4: "Golos Text", 6: "GolosText-Regular"}, 400, False),
     "semibold": ({1: "Golos Text SemiBold", 2: "Regular", 4: "Golos Text SemiBold", 6: "GolosText-SemiBold",
                   16: "Golos Text", 17: "SemiBold"}, 600, False),
     "bold": ({1: "Golos Text", 2: "Bold", 4: "Golos Text Bold", 6: "GolosText-Bold"}, 700, True),
