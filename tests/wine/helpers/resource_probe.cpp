@@ -39,7 +39,8 @@ void deleteFontCollection(GpFontCollection* collection) { GdipDeletePrivateFontC
 void disposeBitmap(GpBitmap* bitmap) { GdipDisposeImage(bitmap); }
 void destroyIcon(HICON__* icon) { DestroyIcon(icon); }
 void deleteDc(HDC__* dc) { DeleteDC(dc); }
-void deleteFont(HFONT__* font) { DeleteObject(font); }
+template <typename GdiObject>
+void deleteGdiObject(GdiObject* object) { DeleteObject(object); }
 
 using FontCollectionHolder = std::unique_ptr<GpFontCollection, Releaser<GpFontCollection, deleteFontCollection>>;
 using FontFamilyHolder = std::unique_ptr<GpFontFamily, Releaser<GpFontFamily, GdipDeleteFontFamily>>;
@@ -48,7 +49,8 @@ using GraphicsHolder = std::unique_ptr<GpGraphics, Releaser<GpGraphics, GdipDele
 using BitmapHolder = std::unique_ptr<GpBitmap, Releaser<GpBitmap, disposeBitmap>>;
 using IconHolder = std::unique_ptr<HICON__, Releaser<HICON__, destroyIcon>>;
 using DcHolder = std::unique_ptr<HDC__, Releaser<HDC__, deleteDc>>;
-using GdiFontHolder = std::unique_ptr<HFONT__, Releaser<HFONT__, deleteFont>>;
+using GdiFontHolder = std::unique_ptr<HFONT__, Releaser<HFONT__, deleteGdiObject<HFONT__>>>;
+using GdiBitmapHolder = std::unique_ptr<HBITMAP__, Releaser<HBITMAP__, deleteGdiObject<HBITMAP__>>>;
 
 struct GdiplusSession {
     ULONG_PTR token = 0;
@@ -101,13 +103,8 @@ ResourceBytes findResource(HMODULE module, LPCWSTR type, LPCWSTR name) {
     return {static_cast<const BYTE*>(LockResource(loaded)), SizeofResource(module, found)};
 }
 
-struct Inventory {
-    HMODULE module;
-    std::wstring outputFolder;
-};
-
 BOOL CALLBACK listLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR context) {
-    const auto* inventory = reinterpret_cast<const Inventory*>(context);
+    const auto* outputFolder = reinterpret_cast<const std::wstring*>(context);
     HRSRC found = FindResourceExW(module, type, name, language);
     HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
     if (!loaded) return TRUE;
@@ -116,7 +113,7 @@ BOOL CALLBACK listLanguage(HMODULE module, LPCWSTR type, LPCWSTR name, WORD lang
     printf("resource %s %s %u %u\n", utf8(typeText).c_str(), utf8(nameText).c_str(), language,
            static_cast<unsigned>(size));
     std::wstring key = typeText + L"-" + nameText + L"-" + std::to_wstring(language);
-    UniqueFile out(_wfopen((inventory->outputFolder + L"\\" + key + L".bin").c_str(), L"wb"));
+    UniqueFile out(_wfopen((*outputFolder + L"\\" + key + L".bin").c_str(), L"wb"));
     if (out) fwrite(LockResource(loaded), 1, size, out.get());
     return TRUE;
 }
@@ -143,11 +140,10 @@ void probeIcons(HMODULE module) {
                                                      size, size, LR_DEFAULTCOLOR));
             ICONINFO info{};
             if (icon && GetIconInfo(icon.get(), &info)) {
+                GdiBitmapHolder colour(info.hbmColor), mask(info.hbmMask);
                 BITMAP bitmap{};
-                GetObjectW(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof bitmap, &bitmap);
+                GetObjectW(colour ? colour.get() : mask.get(), sizeof bitmap, &bitmap);
                 decodedWidth = bitmap.bmWidth;
-                if (info.hbmColor) DeleteObject(info.hbmColor);
-                if (info.hbmMask) DeleteObject(info.hbmMask);
             }
         }
         printf("icon %d %d %d\n", size, id, decodedWidth);
@@ -232,8 +228,8 @@ int wmain(int argc, wchar_t** argv) {
         fprintf(stderr, "cannot open %ls as a module\n", argv[1]);
         return 1;
     }
-    Inventory inventory{module.get(), argv[2]};
-    EnumResourceTypesW(module.get(), listType, reinterpret_cast<LONG_PTR>(&inventory));
+    std::wstring outputFolder = argv[2];
+    EnumResourceTypesW(module.get(), listType, reinterpret_cast<LONG_PTR>(&outputFolder));
     probeIcons(module.get());
     GdiplusSession gdiplus;
     probeFonts(module.get());
