@@ -8,6 +8,10 @@
 #include <memory>
 #include <new>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 // An LZMS chunk is a sequence of 16-bit little-endian words read from both ends: a binary range decoder
 // works forward from the start and picks the kind of each item; a bit reader works backward from the end
 // and yields Huffman symbols and raw extra bits. Every read is bounds-checked by construction, every item
@@ -405,18 +409,40 @@ constexpr std::array<bool, 256> makeOpcodeCandidates() {
 }
 constexpr std::array<bool, 256> kOpcodeCandidates = makeOpcodeCandidates();
 
+// Position of the first likely opcode in [i, end), or end: E8, E9, or 48/4C followed by 8B or 8D, F0 by
+// 83, FF by 15. The caller checks the rest. Sixteen positions are ruled out at a time where SSE2 is
+// there (always on x86-64); data[end + 16] must be readable.
+inline int32_t findOpcodeCandidate(const uint8_t* data, int32_t i, int32_t end) {
+#if defined(__SSE2__)
+    const auto bytes = [](int value) { return _mm_set1_epi8(char(value)); };
+    for (; i < end; i += 16) {
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
+        const __m128i isCall = _mm_or_si128(_mm_cmpeq_epi8(b, bytes(0xE8)), _mm_cmpeq_epi8(b, bytes(0xE9)));
+        const __m128i isRex = _mm_and_si128(
+            _mm_cmpeq_epi8(_mm_andnot_si128(bytes(0x04), b), bytes(0x48)),
+            _mm_or_si128(_mm_cmpeq_epi8(next, bytes(0x8B)), _mm_cmpeq_epi8(next, bytes(0x8D))));
+        const __m128i isLock = _mm_and_si128(_mm_cmpeq_epi8(b, bytes(0xF0)), _mm_cmpeq_epi8(next, bytes(0x83)));
+        const __m128i isIndirect = _mm_and_si128(_mm_cmpeq_epi8(b, bytes(0xFF)), _mm_cmpeq_epi8(next, bytes(0x15)));
+        const __m128i hits = _mm_or_si128(_mm_or_si128(isCall, isRex), _mm_or_si128(isLock, isIndirect));
+        const unsigned mask = unsigned(_mm_movemask_epi8(hits));
+        if (mask != 0) return std::min(end, i + __builtin_ctz(mask));
+    }
+    return end;
+#else
+    while (i < end && !kOpcodeCandidates[data[i]]) ++i;
+    return i;
+#endif
+}
+
 void undoX86Translation(uint8_t* data, size_t size, int32_t* lastTargetUse) {
     if (size <= 17) return;
     std::fill_n(lastTargetUse, 65536, -kX86IdentityWindow - 1);
     int32_t lastCodePosition = -kX86MaxTranslationDistance - 1;
     // No instruction starts at the first byte or in the last 16.
     const int32_t end = int32_t(size - 16);
-    for (int32_t i = 1; i < end;) {
+    for (int32_t i = findOpcodeCandidate(data, 1, end); i < end; i = findOpcodeCandidate(data, i, end)) {
         const uint8_t opcode = data[i];
-        if (!kOpcodeCandidates[opcode]) {
-            ++i;
-            continue;
-        }
         int32_t opcodeLength = 0;
         int32_t maxDistance = kX86MaxTranslationDistance;
         switch (opcode) {
@@ -474,6 +500,31 @@ struct ChunkDecoder {
 
     bool decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 };
+
+// Copies an LZ match, which may overlap its own output, and returns the new write position.
+inline uint8_t* copyMatch(uint8_t* p, size_t offset, size_t length, const uint8_t* end) {
+    uint8_t* const stop = p + length;
+    const uint8_t* from = p - offset;
+    if (size_t(end - stop) < 32) {
+        for (size_t i = 0; i < length; ++i) p[i] = from[i];
+        return stop;
+    }
+    // Eight bytes at a time while the source is at least eight bytes behind; the overshoot stays inside
+    // the buffer and is written over later. The output repeats with every multiple of the offset, so a
+    // short offset is first widened to its smallest multiple of at least eight. Most matches are short:
+    // the first 24 bytes are copied without a loop.
+    if (offset < 8) {
+        const size_t distance = offset * ((offset + 7) / offset);
+        for (size_t i = 0; i < distance; ++i) p[i] = from[i];
+        p += distance;
+        from = p - distance;
+    }
+    std::memcpy(p, from, 8);
+    std::memcpy(p + 8, from + 8, 8);
+    std::memcpy(p + 16, from + 16, 8);
+    for (p += 24, from += 24; p < stop; p += 8, from += 8) std::memcpy(p, from, 8);
+    return stop;
+}
 
 // Takes entry `slot` out of the queue; the entries behind it move up and the last one stays as it was.
 template <typename T>
@@ -559,21 +610,7 @@ bool ChunkDecoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t
             const size_t written = size_t(p - out);
             if (corrupt || offset > written || length > size_t(end - p)) return false;
 
-            const uint8_t* from = p - offset;
-            if (offset >= 8 && size_t(end - p) >= size_t(length) + 8) {
-                // Eight bytes at a time; the source stays at least eight bytes behind, so each block is
-                // already final, and the overshoot lands inside the buffer and is written over later.
-                uint8_t* const stop = p + length;
-                do {
-                    std::memcpy(p, from, 8);
-                    p += 8;
-                    from += 8;
-                } while (p < stop);
-                p = stop;
-            } else {
-                for (uint32_t i = 0; i < length; ++i) p[i] = from[i];
-                p += length;
-            }
+            p = copyMatch(p, offset, length, end);
             previous = Item::Lz;
         } else {
             if (deltaPending.rawOffset != 0 && previous != Item::Delta) {
