@@ -402,13 +402,6 @@ private:
 constexpr int32_t kX86IdentityWindow = 65535;
 constexpr int32_t kX86MaxTranslationDistance = 1023;
 
-constexpr std::array<bool, 256> makeOpcodeCandidates() {
-    std::array<bool, 256> table{};
-    for (uint8_t b : {0x48, 0x4C, 0xE8, 0xE9, 0xF0, 0xFF}) table[b] = true;
-    return table;
-}
-constexpr std::array<bool, 256> kOpcodeCandidates = makeOpcodeCandidates();
-
 // Position of the first likely opcode in [i, end), or end: E8, E9, or 48/4C followed by 8B or 8D, F0 by
 // 83, FF by 15. The caller checks the rest. Sixteen positions are ruled out at a time where SSE2 is
 // there (always on x86-64); data[end + 16] must be readable.
@@ -430,8 +423,13 @@ inline int32_t findOpcodeCandidate(const uint8_t* data, int32_t i, int32_t end) 
     }
     return end;
 #else
-    while (i < end && !kOpcodeCandidates[data[i]]) ++i;
-    return i;
+    for (; i < end; ++i) {
+        const uint8_t b = data[i], next = data[i + 1];
+        if (b == 0xE8 || b == 0xE9 || ((b & ~0x04) == 0x48 && (next == 0x8B || next == 0x8D)) ||
+            (b == 0xF0 && next == 0x83) || (b == 0xFF && next == 0x15))
+            return i;
+    }
+    return end;
 #endif
 }
 
