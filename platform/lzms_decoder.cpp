@@ -121,6 +121,15 @@ struct DecisionClass {
     BitModel models[States];
 };
 
+// Probabilities of 0 and 1 cannot be coded: a model with only ones or only zeros behind it uses 1/64 or
+// 63/64 instead.
+constexpr std::array<uint8_t, 65> makeUsableProbabilities() {
+    std::array<uint8_t, 65> table{};
+    for (unsigned zeros = 0; zeros <= 64; ++zeros) table[zeros] = uint8_t(zeros == 0 ? 1 : zeros == 64 ? 63 : zeros);
+    return table;
+}
+constexpr std::array<uint8_t, 65> kUsableProbability = makeUsableProbabilities();
+
 class RangeDecoder {
 public:
     RangeDecoder(const uint8_t* begin, const uint8_t* end)
@@ -129,9 +138,7 @@ public:
     template <unsigned States>
     unsigned decode(DecisionClass<States>& decision) {
         BitModel& model = decision.models[decision.state];
-        uint32_t probability = model.zeros;
-        probability += probability == 0;
-        probability -= probability == 64;
+        const uint32_t probability = kUsableProbability[model.zeros];
         if (range_ <= 0xFFFF) {
             range_ <<= 16;
             code_ <<= 16;
@@ -173,9 +180,9 @@ public:
 
     BackwardBitReader(const uint8_t* begin, const uint8_t* end) : begin_(begin), next_(end) {}
 
-    // After this at least kGuaranteedBits bits are buffered.
-    void refill() {
-        if (bitsLeft_ >= kGuaranteedBits) return;
+    // After this at least kGuaranteedBits bits are buffered; nothing is done while `needed` bits are.
+    void refill(unsigned needed = kGuaranteedBits) {
+        if (bitsLeft_ >= needed) return;
         if (next_ - begin_ >= 8) {
             // The eight bytes below next_ hold the next four words in reading order from the top down.
             // Only whole words are counted; a partial word's bits land where the same word goes later.
@@ -580,7 +587,7 @@ bool ChunkDecoder::decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t
     uint8_t* const end = out + outSize;
     while (p != end) {
         if (ranges.decode(main) == 0) {
-            bits.refill();
+            bits.refill(kMaxCodewordLength);
             *p++ = uint8_t(literals.decode(bits, corrupt));
             previous = Item::Literal;
             continue;
