@@ -84,23 +84,16 @@ unsigned offsetSymbolCount(size_t chunkSize) {
 
 inline uint16_t loadLe16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
-inline uint32_t loadLe32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap32(v);
-#endif
-    return v;
+// Loads at any alignment; the product and the hosts it is built on are little-endian.
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "little-endian loads");
+template <typename T>
+inline T loadLittleEndian(const uint8_t* p) {
+    T value;
+    std::memcpy(&value, p, sizeof value);
+    return value;
 }
-
-inline uint64_t loadLe64(const uint8_t* p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
-    return v;
-}
+inline uint32_t loadLe32(const uint8_t* p) { return loadLittleEndian<uint32_t>(p); }
+inline uint64_t loadLe64(const uint8_t* p) { return loadLittleEndian<uint64_t>(p); }
 
 inline void storeLe32(uint8_t* p, uint32_t v) {
     for (int i = 0; i < 4; ++i) p[i] = uint8_t(v >> (8 * i));
