@@ -58,6 +58,15 @@ struct LibraryFreer {
 };
 using UniqueLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
 
+// A Compression API decompressor. Its close function is looked up at run time, so the holder carries it.
+struct DecompressorCloser {
+    BOOL(WINAPI* close)(void* decompressor) = nullptr;
+    void operator()(void* decompressor) const {
+        if (close) close(decompressor);
+    }
+};
+using UniqueDecompressor = std::unique_ptr<void, DecompressorCloser>;
+
 struct CoTaskMemFreer {
     void operator()(void* p) const { CoTaskMemFree(p); }
 };

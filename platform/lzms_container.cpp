@@ -17,16 +17,6 @@ constexpr std::array<uint32_t, 256> makeCrc32Table() {
 }
 constexpr std::array<uint32_t, 256> kCrc32Table = makeCrc32Table();
 
-// Low byte of the CRC-32 of the header with the check byte itself left out.
-uint8_t headerCheckByte(const uint8_t* header) {
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < kLzmsHeaderSize; ++i) {
-        if (i == kCheckByteOffset) continue;
-        crc = kCrc32Table[(crc ^ header[i]) & 0xFF] ^ (crc >> 8);
-    }
-    return uint8_t(~crc);
-}
-
 uint64_t readLittleEndian(const uint8_t* p, int bytes) {
     uint64_t value = 0;
     for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | p[i];
@@ -39,6 +29,15 @@ void writeLittleEndian(uint8_t* p, uint64_t value, int bytes) {
 
 }  // namespace
 
+uint8_t lzmsHeaderCheckByte(const uint8_t* header) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < kLzmsHeaderSize; ++i) {
+        if (i == kCheckByteOffset) continue;
+        crc = kCrc32Table[(crc ^ header[i]) & 0xFF] ^ (crc >> 8);
+    }
+    return uint8_t(~crc);
+}
+
 void writeLzmsHeader(const LzmsContainerHeader& header, uint8_t* out) {
     writeLittleEndian(out, kLzmsContainerMagic, 4);
     writeLittleEndian(out + 4, kLzmsHeaderSize, 2);
@@ -46,13 +45,13 @@ void writeLzmsHeader(const LzmsContainerHeader& header, uint8_t* out) {
     out[7] = kLzmsAlgorithmId;
     writeLittleEndian(out + 8, header.totalSize, 8);
     writeLittleEndian(out + 16, header.chunkSize, 8);
-    out[kCheckByteOffset] = headerCheckByte(out);
+    out[kCheckByteOffset] = lzmsHeaderCheckByte(out);
 }
 
 bool readLzmsHeader(const uint8_t* blob, size_t blobSize, LzmsContainerHeader& header) {
     if (blob == nullptr || blobSize < kLzmsHeaderSize) return false;
     if (readLittleEndian(blob, 4) != kLzmsContainerMagic || readLittleEndian(blob + 4, 2) != kLzmsHeaderSize ||
-        blob[kCheckByteOffset] != headerCheckByte(blob) || blob[7] != kLzmsAlgorithmId)
+        blob[kCheckByteOffset] != lzmsHeaderCheckByte(blob) || blob[7] != kLzmsAlgorithmId)
         return false;
     LzmsContainerHeader read;
     read.totalSize = readLittleEndian(blob + 8, 8);

@@ -15,6 +15,8 @@ struct LzmsContainerHeader {
     uint64_t chunkSize = 0;  // uncompressed bytes of every chunk but the last
 };
 
+// Low 8 bits of the CRC-32 of the 24 header bytes, the check byte itself (byte 6) left out.
+uint8_t lzmsHeaderCheckByte(const uint8_t* header);
 // Writes the 24 header bytes, check byte included.
 void writeLzmsHeader(const LzmsContainerHeader& header, uint8_t* out);
 // True when blob starts with a well-formed LZMS header: magic, length 24, check byte, algorithm, and a
