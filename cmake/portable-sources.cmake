@@ -1,3 +1,5 @@
 # Plain C++ with no Windows header. The product compiles them, and so do the host tools, tests and fuzzers.
 set(MAKETOR_PORTABLE_SOURCES
+  ${CMAKE_SOURCE_DIR}/engine/components.cpp
+  ${CMAKE_SOURCE_DIR}/engine/manifest.cpp
 )
