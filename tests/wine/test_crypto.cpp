@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/manifest.h"
 #include "platform/crypto.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -96,6 +97,58 @@ TEST(VerifyEcdsaP256, RefusesKeysAndSignaturesOfTheWrongLength) {
         EXPECT_FALSE(verifyEcdsaP256(other, "message", point)) << "key of " << length;
         EXPECT_FALSE(verifyEcdsaP256(point, "message", other)) << "signature of " << length;
     }
+}
+
+// Made by tests/fixtures/make-signed-fixture with maketor-publish and the openssl tool (OpenSSL signatures).
+std::string fixture(const char* name) {
+    return readFileBytes(winePath(std::string(MAKETOR_SOURCE_DIR) + "/tests/fixtures/signed/" + name));
+}
+
+std::string replacedAll(std::string text, const std::string& from, const std::string& to) {
+    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
+}
+
+TEST(ReleaseSignature, AcceptsAManifestThatOpenSslSignedWithTheReleaseKey) {
+    const std::string manifestText = fixture("manifest.json");
+    ASSERT_FALSE(manifestText.empty());
+    EXPECT_TRUE(verifyReleaseSignature(manifestText, fixture("manifest.sig")));
+    Manifest manifest;
+    EXPECT_TRUE(parseManifest(manifestText, manifest));
+}
+
+TEST(ReleaseSignature, RefusesAnyOtherManifestOrSignature) {
+    const std::string manifestText = fixture("manifest.json");
+    const std::string signature = fixture("manifest.sig");
+    ASSERT_EQ(signature.size(), 88u);
+    ASSERT_NE(manifestText.find('\n'), std::string::npos);
+    std::string oneByteChanged = manifestText;
+    oneByteChanged[manifestText.find("1.0.0")] = '2';
+    struct Case {
+        const char* name;
+        std::string manifest;
+        std::string signature;
+    };
+    const Case cases[] = {
+        {"one manifest byte changed", oneByteChanged, signature},
+        {"LF changed to CR LF", replacedAll(manifestText, "\n", "\r\n"), signature},
+        {"a line break added", manifestText + "\n", signature},
+        {"the last byte cut", manifestText.substr(0, manifestText.size() - 1), signature},
+        {"a DER signature", manifestText, fixture("der.sig")},
+        {"another key's signature", manifestText, fixture("other-key.sig")},
+        {"a signature cut to 63 bytes", manifestText, signature.substr(0, 84)},
+        {"an empty signature", manifestText, ""},
+        {"a signature that is not Base64", manifestText, std::string(88, '*')},
+    };
+    for (const Case& c : cases) EXPECT_FALSE(verifyReleaseSignature(c.manifest, c.signature)) << c.name;
+}
+
+TEST(ReleaseSignature, AnotherKeysSignatureHoldsForThatKey) {
+    // So the refusal above comes from the key, not from a broken file.
+    EXPECT_TRUE(verifyEcdsaP256(decodeBase64(fixture("other-key.pub")), fixture("manifest.json"),
+                                decodeBase64(fixture("other-key.sig"))));
+    EXPECT_GE(decodeBase64(fixture("der.sig")).size(), 70u) << "DER form";
 }
 
 TEST(ReleaseKey, TheExecutableHoldsNoClearKeyText) {

@@ -24,7 +24,9 @@ struct Command {
 
 const Command kCommands[] = {
     {"keygen", runKeygen},
+    {"release", runRelease},
     {"verify", runVerify},
+    {"unpack", runUnpack},
 };
 
 }  // namespace

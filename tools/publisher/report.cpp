@@ -1,8 +1,10 @@
 #include <cstdio>
 
 #include "tools/publisher/commands.h"
+#include "tools/publisher/progress.h"
 
 int fail(const std::string& message) {
+    clearProgressLine();
     std::fprintf(stderr, "maketor-publish: %s\n", message.c_str());
     return 1;
 }

@@ -1,10 +1,15 @@
-// verify --public-key PUBLIC_KEY RELEASE_DIR: checks a release as the product will, and every blob in it.
+// verify --public-key PUBLIC_KEY RELEASE_DIR: checks a release as the product will: the signature, the
+// manifest's rules, and every blob with its digests and unpacked content.
+#include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 #include "engine/manifest.h"
 #include "tools/publisher/arguments.h"
+#include "tools/publisher/blob_unpack.h"
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
+#include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
 
 namespace {
@@ -26,6 +31,22 @@ bool readPublicKeyFile(const std::filesystem::path& path, P256Pair& point, std::
         return false;
     }
     return true;
+}
+
+// Empty when the file's blob is there with the manifest's csize and csha256 and unpacks to the file.
+std::string blobProblem(const std::filesystem::path& releaseDir, const ManifestFile& file) {
+    const std::string name = "blobs/" + file.sha256 + ".lzms";
+    const std::string where = (releaseDir / name).string() + " (for " + file.path + "): ";
+    std::error_code error;
+    const uintmax_t size = std::filesystem::file_size(releaseDir / name, error);
+    if (error) return where + "missing or unreadable";
+    if (size != file.csize)
+        return where + std::to_string(size) + " bytes, the manifest says csize " + std::to_string(file.csize);
+    std::string blob;
+    if (!readWholeFile(releaseDir / name, blob)) return where + "cannot be read";
+    if (sha256Hex(blob) != file.csha256) return where + "its SHA-256 is not the manifest's csha256";
+    const std::string contentProblem = blobContentProblem(blob, file.size, file.sha256);
+    return contentProblem.empty() ? std::string() : where + contentProblem;
 }
 
 }  // namespace
@@ -54,5 +75,18 @@ int runVerify(const Arguments& arguments) {
         return fail(signaturePath.string() + ": does not sign the bytes of manifest.json with this public key");
     Manifest manifest;
     if (!parseManifest(manifestText, manifest, problem)) return fail(manifestPath.string() + ": " + problem);
+
+    Progress progress{"verifying"};
+    progress.filesTotal = manifest.files.size();
+    for (const ManifestFile& file : manifest.files) progress.bytesTotal += file.size;
+    for (const ManifestFile& file : manifest.files) {
+        showProgress(progress, file.path);
+        problem = blobProblem(releaseDir, file);
+        if (!problem.empty()) return fail(problem);
+        advanceProgress(progress, file.size);
+    }
+    clearProgressLine();
+    std::printf("%s: release %s, %zu files, signature and every blob verified\n", releaseDir.c_str(),
+                manifest.version.c_str(), manifest.files.size());
     return 0;
 }
