@@ -149,6 +149,8 @@ TEST(ParseManifest, RefusesTextThatIsNotStrictJson) {
         "[" + valid + "]",
         "\"maketor\"",
         std::string("{\"app\": \"make\xff\"}"),
+        // Deeply nested, and refused (no version) without exhausting the stack.
+        "{\"app\": \"maketor\", \"x\": " + std::string(200000, '[') + std::string(200000, ']') + "}",
     };
     for (const std::string& text : texts) {
         Manifest manifest;
