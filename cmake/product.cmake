@@ -13,6 +13,10 @@ list(REMOVE_ITEM MAKETOR_CORE_SOURCES "${CMAKE_SOURCE_DIR}/app/main.cpp")
 list(APPEND MAKETOR_CORE_SOURCES ${MAKETOR_PORTABLE_SOURCES})
 list(REMOVE_DUPLICATES MAKETOR_CORE_SOURCES)
 
+# The release public key, scrambled into a generated source file.
+include(cmake/release-key.cmake)
+list(APPEND MAKETOR_CORE_SOURCES "${MAKETOR_RELEASE_KEY_SOURCE}")
+
 # Everything but the entry point, so that the tests link the very code the product runs.
 add_library(maketor_core STATIC ${MAKETOR_CORE_SOURCES})
 target_include_directories(maketor_core PUBLIC "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/generated"
@@ -47,6 +51,9 @@ foreach(test_source ${MAKETOR_WINE_TESTS})
   add_executable(${test_name} ${test_source} tests/wine/support/test_support.cpp)
   target_include_directories(${test_name} PRIVATE "${CMAKE_SOURCE_DIR}/tests/wine/support")
   target_link_libraries(${test_name} PRIVATE maketor_core gtest_main)
+  # Unix paths; the tests reach them through Wine's drive Z:.
+  target_compile_definitions(${test_name} PRIVATE MAKETOR_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+                             MAKETOR_RELEASE_KEY_FILE="${MAKETOR_RELEASE_KEY}")
   target_link_options(${test_name} PRIVATE ${MAKETOR_STATIC_LINK})
   set_target_properties(${test_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
   add_dependencies(${test_name} maketor-setup)

@@ -21,3 +21,8 @@ struct Manifest {
 
 // Fills manifest from the JSON text; false on any rule broken (the manifest is then to be discarded).
 bool parseManifest(const std::string& text, Manifest& manifest);
+// The same; on false, problem names the first rule broken and where (for the release tools).
+bool parseManifest(const std::string& text, Manifest& manifest, std::string& problem);
+
+// Why a file path may not stand in a manifest ("contains \"..\"", ...); empty when it may.
+std::string manifestPathProblem(const std::string& path);

@@ -2,6 +2,7 @@
 // Small owning holders for platform handles, so that every way out of a function releases them.
 #include <windows.h>
 #include <objbase.h>
+#include <bcrypt.h>
 
 #include <cstdio>
 #include <memory>
@@ -71,6 +72,21 @@ struct CoTaskMemFreer {
     void operator()(void* p) const { CoTaskMemFree(p); }
 };
 using CoTaskString = std::unique_ptr<wchar_t, CoTaskMemFreer>;
+
+struct AlgorithmProviderCloser {
+    void operator()(BCRYPT_ALG_HANDLE provider) const { BCryptCloseAlgorithmProvider(provider, 0); }
+};
+using UniqueAlgorithmProvider = std::unique_ptr<void, AlgorithmProviderCloser>;
+
+struct HashObjectDestroyer {
+    void operator()(BCRYPT_HASH_HANDLE hash) const { BCryptDestroyHash(hash); }
+};
+using UniqueHashObject = std::unique_ptr<void, HashObjectDestroyer>;
+
+struct CryptoKeyDestroyer {
+    void operator()(BCRYPT_KEY_HANDLE key) const { BCryptDestroyKey(key); }
+};
+using UniqueCryptoKey = std::unique_ptr<void, CryptoKeyDestroyer>;
 
 // A COM interface pointer, released on every way out.
 template <typename T>

@@ -1,0 +1,150 @@
+#include "engine/manifest.h"
+
+#include <exception>
+
+#include <nlohmann/json.hpp>
+
+namespace {
+
+using Json = nlohmann::json;
+
+constexpr size_t kHexDigestLength = 64;
+
+std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+
+// A string member; fallback is taken when the key is absent, and nullptr makes the key required.
+bool readString(const Json& object, const char* key, const char* fallback, std::string& value, std::string& problem) {
+    const auto found = object.find(key);
+    if (found == object.end()) {
+        if (fallback == nullptr) {
+            problem = inQuotes(key) + " is missing";
+            return false;
+        }
+        value = fallback;
+        return true;
+    }
+    if (!found->is_string()) {
+        problem = inQuotes(key) + " is not a string";
+        return false;
+    }
+    value = found->get<std::string>();
+    return true;
+}
+
+// A byte count: an integer as it stands, a fraction truncated toward zero. Negative values and values
+// beyond 64 bits have no meaning as a size, and truncating them would be undefined: they are refused.
+bool readSize(const Json& object, const char* key, uint64_t& value, std::string& problem) {
+    const auto found = object.find(key);
+    if (found == object.end()) {
+        problem = inQuotes(key) + " is missing";
+        return false;
+    }
+    if (found->is_number_unsigned()) {
+        value = found->get<uint64_t>();
+        return true;
+    }
+    if (found->is_number_float()) {
+        const double number = found->get<double>();
+        if (number >= 0.0 && number < 18446744073709551616.0) {
+            value = uint64_t(number);
+            return true;
+        }
+    }
+    problem = inQuotes(key) + (found->is_number() ? " is not a size in bytes" : " is not a number");
+    return false;
+}
+
+// Digests name blobs on the host and in the download cache, so only the exact form is let through.
+bool readDigest(const Json& object, const char* key, std::string& value, std::string& problem) {
+    if (!readString(object, key, nullptr, value, problem)) return false;
+    const bool wellFormed = value.size() == kHexDigestLength &&
+                            value.find_first_not_of("0123456789abcdef") == std::string::npos;
+    if (!wellFormed) problem = inQuotes(key) + " is not 64 lowercase hex digits";
+    return wellFormed;
+}
+
+bool readFile(const Json& entry, ManifestFile& file, std::string& problem) {
+    if (!entry.is_object()) {
+        problem = "is not an object";
+        return false;
+    }
+    if (!readString(entry, "path", nullptr, file.path, problem) || !readSize(entry, "size", file.size, problem) ||
+        !readDigest(entry, "sha256", file.sha256, problem) || !readSize(entry, "csize", file.csize, problem) ||
+        !readDigest(entry, "csha256", file.csha256, problem))
+        return false;
+    const std::string pathProblem = manifestPathProblem(file.path);
+    if (!pathProblem.empty()) {
+        problem = "path " + inQuotes(file.path) + " " + pathProblem;
+        return false;
+    }
+    return true;
+}
+
+bool readManifest(const Json& document, Manifest& manifest, std::string& problem) {
+    if (!document.is_object()) {
+        problem = "the manifest is not a JSON object";
+        return false;
+    }
+    std::string app;
+    if (!readString(document, "app", "", app, problem)) return false;
+    if (app != "maketor") {
+        problem = "\"app\" is " + inQuotes(app) + ", not \"maketor\"";
+        return false;
+    }
+    if (!readString(document, "version", "", manifest.version, problem) ||
+        !readString(document, "date", "", manifest.date, problem) ||
+        !readString(document, "exe", "maketor.exe", manifest.exe, problem))
+        return false;
+
+    manifest.files.clear();
+    const auto files = document.find("files");
+    if (files == document.end() || !files->is_array()) {
+        problem = files == document.end() ? "\"files\" is missing" : "\"files\" is not an array";
+        return false;
+    }
+    for (const Json& entry : *files) {
+        ManifestFile file;
+        if (!readFile(entry, file, problem)) {
+            problem = "files[" + std::to_string(manifest.files.size()) + "]: " + problem;
+            return false;
+        }
+        manifest.files.push_back(std::move(file));
+    }
+    if (manifest.version.empty()) {
+        problem = "\"version\" is empty";
+        return false;
+    }
+    if (manifest.files.empty()) {
+        problem = "\"files\" is empty";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string manifestPathProblem(const std::string& path) {
+    if (path.empty()) return "is empty";
+    if (path.find("..") != std::string::npos) return "contains \"..\"";
+    if (path.front() == '/' || path.front() == '\\') return "begins with a separator";
+    if (path.find(':') != std::string::npos) return "contains \":\"";
+    // No Windows file name holds a control character; a NUL would even cut the name short.
+    for (const char byte : path) {
+        if (uint8_t(byte) < 0x20 || byte == 0x7F) return "contains a control character";
+    }
+    return {};
+}
+
+bool parseManifest(const std::string& text, Manifest& manifest, std::string& problem) {
+    try {
+        return readManifest(Json::parse(text), manifest, problem);
+    } catch (const std::exception& error) {  // the JSON library's errors, and running out of memory
+        problem = error.what();
+        return false;
+    }
+}
+
+bool parseManifest(const std::string& text, Manifest& manifest) {
+    std::string problem;
+    return parseManifest(text, manifest, problem);
+}

@@ -1,0 +1,121 @@
+#include "platform/crypto.h"
+
+#include <windows.h>
+#include <bcrypt.h>
+#include <wincrypt.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/handles.h"
+#include "platform/release_key.h"
+
+namespace {
+
+constexpr ULONG kDigestBytes = 32;
+constexpr size_t kPointBytes = 64;      // X||Y, and r||s
+constexpr ULONG kCoordinateBytes = 32;  // one of X, Y, r, s
+// BCryptHashData takes a 32-bit length: larger buffers are hashed in pieces of this size.
+constexpr size_t kHashPieceBytes = size_t(1) << 30;
+
+UniqueAlgorithmProvider openProvider(const wchar_t* algorithm) {
+    BCRYPT_ALG_HANDLE provider = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&provider, algorithm, nullptr, 0))) return {};
+    return UniqueAlgorithmProvider(provider);
+}
+
+// The built-in key text: stored byte i XOR the low byte of the index hash of i.
+std::string rebuildReleaseKeyText() {
+    std::string text(kReleaseKeyTextLength, '\0');
+    for (uint32_t i = 0; i < kReleaseKeyTextLength; ++i) {
+        uint32_t hash = i * kReleaseKeyHash[0];
+        hash ^= kReleaseKeyHash[1];
+        hash ^= hash >> 15;
+        hash *= kReleaseKeyHash[2];
+        hash ^= hash >> 12;
+        hash *= kReleaseKeyHash[3];
+        hash ^= hash >> 15;
+        text[i] = char(kScrambledReleaseKey[i] ^ uint8_t(hash));
+    }
+    return text;
+}
+
+}  // namespace
+
+std::vector<uint8_t> sha256Digest(const uint8_t* data, size_t size) {
+    const UniqueAlgorithmProvider provider = openProvider(BCRYPT_SHA256_ALGORITHM);
+    if (!provider) return {};
+    BCRYPT_HASH_HANDLE rawHash = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(provider.get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return {};
+    const UniqueHashObject hash(rawHash);
+    for (size_t offset = 0; offset < size;) {
+        const ULONG piece = ULONG(std::min(size - offset, kHashPieceBytes));
+        // A failed piece would leave the digest of other bytes: no digest at all is the honest answer.
+        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), const_cast<PUCHAR>(data + offset), piece, 0))) return {};
+        offset += piece;
+    }
+    std::vector<uint8_t> digest(kDigestBytes);
+    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), kDigestBytes, 0))) return {};
+    return digest;
+}
+
+std::string sha256Hex(const uint8_t* data, size_t size) {
+    static const char kHexDigits[] = "0123456789abcdef";
+    const std::vector<uint8_t> digest = sha256Digest(data, size);
+    std::string hex;
+    hex.reserve(digest.size() * 2);
+    for (const uint8_t byte : digest) {
+        hex += kHexDigits[byte >> 4];
+        hex += kHexDigits[byte & 0x0F];
+    }
+    return hex;
+}
+
+std::vector<uint8_t> decodeBase64(const std::string& text) {
+    // The decoder takes a 32-bit length; a zero length would mean "up to the first NUL".
+    if (text.empty() || text.size() > MAXDWORD) return {};
+    const DWORD textLength = DWORD(text.size());
+    DWORD size = 0;
+    if (!CryptStringToBinaryA(text.data(), textLength, CRYPT_STRING_BASE64, nullptr, &size, nullptr, nullptr) ||
+        size == 0)
+        return {};
+    std::vector<uint8_t> bytes(size);
+    if (!CryptStringToBinaryA(text.data(), textLength, CRYPT_STRING_BASE64, bytes.data(), &size, nullptr, nullptr))
+        return {};
+    bytes.resize(size);
+    return bytes;
+}
+
+bool verifyEcdsaP256(const std::vector<uint8_t>& publicKey, const std::string& message,
+                     const std::vector<uint8_t>& signature) {
+    if (publicKey.size() != kPointBytes || signature.size() != kPointBytes) return false;
+    const UniqueAlgorithmProvider provider = openProvider(BCRYPT_ECDSA_P256_ALGORITHM);
+    if (!provider) return false;
+
+    std::array<uint8_t, sizeof(BCRYPT_ECCKEY_BLOB) + kPointBytes> keyBlob{};
+    const BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinateBytes};
+    std::memcpy(keyBlob.data(), &header, sizeof header);
+    std::memcpy(keyBlob.data() + sizeof header, publicKey.data(), kPointBytes);
+    BCRYPT_KEY_HANDLE rawKey = nullptr;
+    if (!BCRYPT_SUCCESS(BCryptImportKeyPair(provider.get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, &rawKey, keyBlob.data(),
+                                            ULONG(keyBlob.size()), 0)))
+        return false;
+    const UniqueCryptoKey key(rawKey);
+
+    const std::vector<uint8_t> digest =
+        sha256Digest(reinterpret_cast<const uint8_t*>(message.data()), message.size());
+    if (digest.size() != kDigestBytes) return false;
+    return BCRYPT_SUCCESS(BCryptVerifySignature(key.get(), nullptr, const_cast<PUCHAR>(digest.data()), kDigestBytes,
+                                                const_cast<PUCHAR>(signature.data()), ULONG(signature.size()), 0));
+}
+
+bool verifyReleaseSignature(const std::string& manifestText, const std::string& signatureText) {
+    const std::vector<uint8_t> signature = decodeBase64(signatureText);
+    std::vector<uint8_t> publicKey;
+    {
+        const std::string keyText = rebuildReleaseKeyText();
+        publicKey = decodeBase64(keyText);
+    }  // the clear key text lives only for its decoding
+    return verifyEcdsaP256(publicKey, manifestText, signature);
+}

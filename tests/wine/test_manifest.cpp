@@ -1,0 +1,173 @@
+// The rules of the release manifest. Plain C++: the host tests build this same file, under sanitizers.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "engine/manifest.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const char* const kDigestA = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+const char* const kDigestB = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
+
+Json validManifest() {
+    return Json{{"app", "maketor"},
+                {"version", "2.4.1"},
+                {"date", "2024-05-01"},
+                {"exe", "maketor.exe"},
+                {"files",
+                 {{{"path", "maketor.exe"}, {"size", 1000}, {"sha256", kDigestA}, {"csize", 400}, {"csha256", kDigestB}},
+                  {{"path", "licenses/amd-fsr.txt"}, {"size", 7}, {"sha256", kDigestB}, {"csize", 9},
+                   {"csha256", kDigestA}}}}};
+}
+
+struct ManifestCase {
+    const char* name;
+    std::function<void(Json&)> change;
+    bool accepted;
+};
+
+Json& firstFile(Json& manifest) { return manifest["files"][0]; }
+std::function<void(Json&)> setPath(const char* path) {
+    return [path](Json& m) { firstFile(m)["path"] = path; };
+}
+
+const ManifestCase kManifestCases[] = {
+    {"the valid manifest", [](Json&) {}, true},
+    {"app in another letter case", [](Json& m) { m["app"] = "Maketor"; }, false},
+    {"app with a trailing space", [](Json& m) { m["app"] = "maketor "; }, false},
+    {"app missing", [](Json& m) { m.erase("app"); }, false},
+    {"app a number", [](Json& m) { m["app"] = 7; }, false},
+    {"version empty", [](Json& m) { m["version"] = ""; }, false},
+    {"version missing", [](Json& m) { m.erase("version"); }, false},
+    {"version a number", [](Json& m) { m["version"] = 2; }, false},
+    {"date a number", [](Json& m) { m["date"] = 20240501; }, false},
+    {"exe null", [](Json& m) { m["exe"] = nullptr; }, false},
+    {"date and exe missing", [](Json& m) { m.erase("date"), m.erase("exe"); }, true},
+    {"files empty", [](Json& m) { m["files"] = Json::array(); }, false},
+    {"files missing", [](Json& m) { m.erase("files"); }, false},
+    {"files an object of file objects", [](Json& m) { m["files"] = Json{{"a", firstFile(m)}}; }, false},
+    {"a file that is a string", [](Json& m) { m["files"].push_back("maketor.exe"); }, false},
+    {"path ../x", setPath("../x"), false},
+    {"path a/../b", setPath("a/../b"), false},
+    {"path x..y", setPath("x..y"), false},
+    {"path ..", setPath(".."), false},
+    {"path /abs", setPath("/abs"), false},
+    {"path \\abs", setPath("\\abs"), false},
+    {"path C:x", setPath("C:x"), false},
+    {"path with a stream name", setPath("maketor.exe:alt"), false},
+    {"path empty", setPath(""), false},
+    {"path with a NUL", [](Json& m) { firstFile(m)["path"] = std::string("a\0b", 3); }, false},
+    {"path with a line break", setPath("a\nb"), false},
+    {"path with an inner backslash", setPath("licenses\\x.txt"), true},
+    {"path in Cyrillic", setPath("шаблоны/стеллаж.obj"), true},
+    {"path a number", [](Json& m) { firstFile(m)["path"] = 5; }, false},
+    {"size 5.0", [](Json& m) { firstFile(m)["size"] = 5.0; }, true},
+    {"size as a string", [](Json& m) { firstFile(m)["size"] = "5"; }, false},
+    {"size true", [](Json& m) { firstFile(m)["size"] = true; }, false},
+    {"size null", [](Json& m) { firstFile(m)["size"] = nullptr; }, false},
+    {"size negative", [](Json& m) { firstFile(m)["size"] = -1; }, false},
+    {"size negative fraction", [](Json& m) { firstFile(m)["size"] = -2.5; }, false},
+    {"size beyond 64 bits", [](Json& m) { firstFile(m)["size"] = 1e30; }, false},
+    {"size the largest 64-bit value", [](Json& m) { firstFile(m)["size"] = UINT64_MAX; }, true},
+    {"csize as a string", [](Json& m) { firstFile(m)["csize"] = "400"; }, false},
+    {"size missing", [](Json& m) { firstFile(m).erase("size"); }, false},
+    {"csize missing", [](Json& m) { firstFile(m).erase("csize"); }, false},
+    {"sha256 missing", [](Json& m) { firstFile(m).erase("sha256"); }, false},
+    {"csha256 missing", [](Json& m) { firstFile(m).erase("csha256"); }, false},
+    {"path missing", [](Json& m) { firstFile(m).erase("path"); }, false},
+    {"sha256 in uppercase", [](Json& m) { firstFile(m)["sha256"] = std::string(64, 'A'); }, false},
+    {"csha256 naming another folder", [](Json& m) { firstFile(m)["csha256"] = "../../../../x"; }, false},
+    {"sha256 one digit short", [](Json& m) { firstFile(m)["sha256"] = std::string(63, 'a'); }, false},
+    {"unknown keys at the top and in a file",
+     [](Json& m) {
+         m["channel"] = "beta";
+         firstFile(m)["mode"] = 493;
+     },
+     true},
+};
+
+TEST(ParseManifest, AppliesEveryRuleOfTheTable) {
+    for (const ManifestCase& c : kManifestCases) {
+        Json document = validManifest();
+        c.change(document);
+        Manifest manifest;
+        std::string problem;
+        EXPECT_EQ(parseManifest(document.dump(), manifest, problem), c.accepted) << c.name << ": " << problem;
+        EXPECT_EQ(problem.empty(), c.accepted) << c.name;
+    }
+}
+
+TEST(ParseManifest, FillsEveryFieldInFileOrder) {
+    Manifest manifest;
+    ASSERT_TRUE(parseManifest(validManifest().dump(1), manifest));
+    EXPECT_EQ(manifest.version, "2.4.1");
+    EXPECT_EQ(manifest.date, "2024-05-01");
+    EXPECT_EQ(manifest.exe, "maketor.exe");
+    ASSERT_EQ(manifest.files.size(), 2u);
+    EXPECT_EQ(manifest.files[0].path, "maketor.exe");
+    EXPECT_EQ(manifest.files[0].size, 1000u);
+    EXPECT_EQ(manifest.files[0].sha256, kDigestA);
+    EXPECT_EQ(manifest.files[0].csize, 400u);
+    EXPECT_EQ(manifest.files[0].csha256, kDigestB);
+    EXPECT_EQ(manifest.files[1].path, "licenses/amd-fsr.txt");
+}
+
+TEST(ParseManifest, TruncatesFractionsAndDefaultsTheExecutable) {
+    Json document = validManifest();
+    document.erase("date");
+    document.erase("exe");
+    firstFile(document)["size"] = 5.0;
+    firstFile(document)["csize"] = 9.99;
+    Manifest manifest;
+    ASSERT_TRUE(parseManifest(document.dump(), manifest));
+    EXPECT_EQ(manifest.files[0].size, 5u);
+    EXPECT_EQ(manifest.files[0].csize, 9u);
+    EXPECT_EQ(manifest.exe, "maketor.exe");
+    EXPECT_EQ(manifest.date, "");
+}
+
+TEST(ParseManifest, ClearsFilesLeftInTheManifest) {
+    Manifest manifest;
+    manifest.files.push_back(ManifestFile{"stale.dll", kDigestA, kDigestA, 1, 1});
+    ASSERT_TRUE(parseManifest(validManifest().dump(), manifest));
+    ASSERT_EQ(manifest.files.size(), 2u);
+    EXPECT_EQ(manifest.files[0].path, "maketor.exe");
+}
+
+TEST(ParseManifest, RefusesTextThatIsNotStrictJson) {
+    const std::string valid = validManifest().dump();
+    const std::string texts[] = {
+        "",
+        valid + " x",
+        valid + valid,
+        "// release\n" + valid,
+        valid.substr(0, valid.size() - 1),
+        "[" + valid + "]",
+        "\"maketor\"",
+        std::string("{\"app\": \"make\xff\"}"),
+        // Deeply nested, and refused (no version) without exhausting the stack.
+        "{\"app\": \"maketor\", \"x\": " + std::string(200000, '[') + std::string(200000, ']') + "}",
+    };
+    for (const std::string& text : texts) {
+        Manifest manifest;
+        EXPECT_FALSE(parseManifest(text, manifest)) << text;
+    }
+    Manifest manifest;
+    EXPECT_TRUE(parseManifest(" \r\n" + valid + "\r\n\t", manifest));
+}
+
+TEST(ParseManifest, ProblemNamesTheFileAndTheRule) {
+    Json document = validManifest();
+    document["files"][1]["path"] = "a/../b";
+    Manifest manifest;
+    std::string problem;
+    ASSERT_FALSE(parseManifest(document.dump(), manifest, problem));
+    EXPECT_NE(problem.find("files[1]"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("a/../b"), std::string::npos) << problem;
+}
+
+}  // namespace

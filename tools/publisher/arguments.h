@@ -1,0 +1,15 @@
+#pragma once
+// A command's arguments split into "--name value" options and positional operands.
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+struct ParsedArguments {
+    std::map<std::string, std::string> options;  // by name, without the leading "--"
+    std::vector<std::string> operands;
+};
+
+// False, with problem set, for an option not in known, an option without its value, or one given twice.
+bool parseArguments(const std::vector<std::string>& arguments, const std::set<std::string>& known,
+                    ParsedArguments& parsed, std::string& problem);
