@@ -2,6 +2,7 @@
 // Small owning holders for platform handles, so that every way out of a function releases them.
 #include <windows.h>
 #include <objbase.h>
+#include <winhttp.h>
 
 #include <cstdio>
 #include <memory>
@@ -57,6 +58,12 @@ struct LibraryFreer {
     void operator()(HMODULE module) const { FreeLibrary(module); }
 };
 using UniqueLibrary = std::unique_ptr<std::remove_pointer_t<HMODULE>, LibraryFreer>;
+
+struct InternetCloser {
+    void operator()(HINTERNET h) const { WinHttpCloseHandle(h); }
+};
+// A WinHTTP session, connection or request handle.
+using UniqueInternet = std::unique_ptr<void, InternetCloser>;
 
 struct CoTaskMemFreer {
     void operator()(void* p) const { CoTaskMemFree(p); }
