@@ -1,8 +1,8 @@
 #pragma once
 // Small owning holders for platform handles, so that every way out of a function releases them.
 #include <windows.h>
-#include <objbase.h>
 #include <winhttp.h>
+#include <objbase.h>
 
 #include <cstdio>
 #include <memory>
