@@ -124,7 +124,7 @@ void discoverInstallation() {
     }
     if (appState.installDir.empty()) {
         const std::wstring ownFolder = runningExecutableFolder();
-        if (!ownFolder.empty() && entryExists(pathJoin(ownFolder, L"install.json")))
+        if (!ownFolder.empty() && entryExists(pathJoin(ownFolder, installRecordName)))
             appState.installDir = ownFolder;
         else
             appState.installDir = defaultInstallDir();

@@ -19,14 +19,15 @@ namespace {
 
 const wchar_t* const kFixedSubfolders[] = {L"fonts", L"images", L"bench", L"handmodels", L"basalt"};
 
+// Folders of the user and the system that an uninstall must never take as a whole.
 const KNOWNFOLDERID* const kShellFolders[] = {
-    &FOLDERID_Profile,           &FOLDERID_Desktop,       &FOLDERID_Documents,      &FOLDERID_Downloads,
-    &FOLDERID_Pictures,          &FOLDERID_Music,         &FOLDERID_Videos,         &FOLDERID_Favorites,
-    &FOLDERID_ProgramFiles,      &FOLDERID_ProgramFilesX86, &FOLDERID_ProgramFilesX64, &FOLDERID_ProgramFilesCommon,
-    &FOLDERID_UserProgramFiles,  &FOLDERID_LocalAppData,  &FOLDERID_RoamingAppData, &FOLDERID_LocalAppDataLow,
-    &FOLDERID_ProgramData,       &FOLDERID_Windows,       &FOLDERID_System,         &FOLDERID_Fonts,
-    &FOLDERID_StartMenu,         &FOLDERID_Programs,      &FOLDERID_Startup,        &FOLDERID_Public,
-    &FOLDERID_PublicDesktop,     &FOLDERID_PublicDocuments, &FOLDERID_UserProfiles,
+    &FOLDERID_Profile,         &FOLDERID_UserProfiles,     &FOLDERID_Desktop,          &FOLDERID_Documents,
+    &FOLDERID_Downloads,       &FOLDERID_Pictures,         &FOLDERID_Music,            &FOLDERID_Videos,
+    &FOLDERID_Favorites,       &FOLDERID_ProgramFiles,     &FOLDERID_ProgramFilesX86,  &FOLDERID_ProgramFilesX64,
+    &FOLDERID_ProgramFilesCommon, &FOLDERID_UserProgramFiles, &FOLDERID_LocalAppData,  &FOLDERID_LocalAppDataLow,
+    &FOLDERID_RoamingAppData,  &FOLDERID_ProgramData,      &FOLDERID_Windows,          &FOLDERID_System,
+    &FOLDERID_Fonts,           &FOLDERID_StartMenu,        &FOLDERID_Programs,         &FOLDERID_Startup,
+    &FOLDERID_Public,          &FOLDERID_PublicDesktop,    &FOLDERID_PublicDocuments,
 };
 
 bool isDriveRoot(const std::wstring& folder) {
@@ -38,8 +39,10 @@ void removeShortcuts() {
     std::vector<const wchar_t*> names{shortcutName};
     for (const wchar_t* legacyName : legacyShortcutNames) names.push_back(legacyName);
     for (const wchar_t* name : names) {
-        DeleteFileW(linkPathIn(FOLDERID_Programs, name).c_str());
-        DeleteFileW(linkPathIn(FOLDERID_Desktop, name).c_str());
+        for (const KNOWNFOLDERID* folder : {&FOLDERID_Programs, &FOLDERID_Desktop}) {
+            const std::wstring link = linkPathIn(*folder, name);
+            if (!link.empty()) DeleteFileW(link.c_str());  // an unresolved folder is skipped
+        }
     }
 }
 
@@ -52,7 +55,7 @@ void removeEmptyLeftovers(const std::wstring& installDir) {
 }
 
 void removeInstalledFiles(const std::wstring& installDir) {
-    const std::wstring recordPath = pathJoin(installDir, L"install.json");
+    const std::wstring recordPath = pathJoin(installDir, installRecordName);
     const bool hadRecord = entryExists(recordPath);
     const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
     for (const auto& entry : recordedFiles.items()) deleteRecordedFile(installDir, entry.key());

@@ -6,9 +6,10 @@
 #include "platform/file_system.h"
 #include "platform/text.h"
 
+const wchar_t* const installRecordName = L"install.json";
+
 namespace {
 
-const wchar_t kRecordName[] = L"install.json";
 const wchar_t kNewRecordName[] = L"install.json.new";
 
 std::string withCrLf(const std::string& text) {
@@ -50,14 +51,14 @@ void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest
         DeleteFileW(newPath.c_str());
         return;
     }
-    const std::wstring recordPath = pathJoin(installDir, kRecordName);
+    const std::wstring recordPath = pathJoin(installDir, installRecordName);
     if (!MoveFileExW(newPath.c_str(), recordPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         DeleteFileW(newPath.c_str());
 }
 
 InstallRecord readInstallRecord(const std::wstring& installDir) {
     std::string text;
-    if (!readWholeFile(pathJoin(installDir, kRecordName), text)) return nlohmann::json::object();
+    if (!readWholeFile(pathJoin(installDir, installRecordName), text)) return nlohmann::json::object();
     InstallRecord record = nlohmann::json::parse(text, nullptr, false);
     if (record.is_discarded()) return nlohmann::json::object();
     return record;

@@ -10,6 +10,9 @@
 // The parsed record; readers take the members they need.
 using InstallRecord = nlohmann::json;
 
+// File name of the record inside the installation folder.
+extern const wchar_t* const installRecordName;
+
 // The record's text: keys sorted, one space of indent, raw UTF-8, CR LF line breaks, no break at the end.
 std::string installRecordText(const Manifest& manifest, const std::array<bool, 5>& selectedComponents);
 // Writes the record into installDir through "install.json.new" and a rename, so that a crash leaves either

@@ -233,7 +233,6 @@ TEST(ProtectedFolders, ShellFoldersDriveRootsAndTheirAncestors) {
         bool isProtected;
     } cases[] = {
         {L"C:\\", true},
-        {L"C:", true},
         {L"Z:\\", true},
         {profile, true},
         {profile + L"\\", true},
