@@ -39,6 +39,19 @@ bool sendAndCheckStatus(HINTERNET request) {
     return status == 200;
 }
 
+// The body length the server announced, when it announced one.
+bool announcedLength(HINTERNET request, uint64_t& length) {
+    wchar_t text[32] = {};
+    DWORD size = sizeof(text);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, text, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+        return false;
+    length = 0;
+    const wchar_t* digit = text;
+    for (; *digit >= L'0' && *digit <= L'9'; ++digit) length = length * 10 + static_cast<uint64_t>(*digit - L'0');
+    return digit != text;
+}
+
 // Reads until the server has sent everything or the user cancels; counts each chunk when asked to.
 bool readBody(HINTERNET request, std::string& body, bool countProgress) {
     while (!appState.cancelRequested.load()) {
@@ -69,6 +82,9 @@ bool httpGet(const std::wstring& path, std::string& body, bool countProgress) {
     if (!request) return false;
     if (!sendAndCheckStatus(request.get())) return false;
     const bool complete = readBody(request.get(), body, countProgress);
+    // A connection that closes early can look like the end of the body; the announced length tells.
+    uint64_t expectedLength = 0;
+    if (complete && announcedLength(request.get(), expectedLength) && body.size() != expectedLength) return false;
     // A cancel that arrives with the last chunk still fails the fetch.
     return complete && !appState.cancelRequested.load();
 }
