@@ -1,6 +1,112 @@
 #include "app/uninstaller.h"
 
-#include "app/app_state.h"
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
 
-// Placeholder until the install lifecycle lands: the run ends at once.
-void uninstall() { appState.phase.exchange(Done); }
+#include <vector>
+
+#include "app/app_state.h"
+#include "engine/application.h"
+#include "engine/install_record.h"
+#include "engine/recorded_files.h"
+#include "engine/uninstall_entry.h"
+#include "platform/file_system.h"
+#include "platform/setup_log.h"
+#include "platform/text.h"
+
+namespace {
+
+const wchar_t* const kFixedSubfolders[] = {L"fonts", L"images", L"bench", L"handmodels", L"basalt"};
+
+// Folders of the user and the system that an uninstall must never take as a whole.
+const KNOWNFOLDERID* const kShellFolders[] = {
+    &FOLDERID_Profile,         &FOLDERID_UserProfiles,     &FOLDERID_Desktop,          &FOLDERID_Documents,
+    &FOLDERID_Downloads,       &FOLDERID_Pictures,         &FOLDERID_Music,            &FOLDERID_Videos,
+    &FOLDERID_Favorites,       &FOLDERID_ProgramFiles,     &FOLDERID_ProgramFilesX86,  &FOLDERID_ProgramFilesX64,
+    &FOLDERID_ProgramFilesCommon, &FOLDERID_UserProgramFiles, &FOLDERID_LocalAppData,  &FOLDERID_LocalAppDataLow,
+    &FOLDERID_RoamingAppData,  &FOLDERID_ProgramData,      &FOLDERID_Windows,          &FOLDERID_System,
+    &FOLDERID_Fonts,           &FOLDERID_StartMenu,        &FOLDERID_Programs,         &FOLDERID_Startup,
+    &FOLDERID_Public,          &FOLDERID_PublicDesktop,    &FOLDERID_PublicDocuments,
+};
+
+bool isDriveRoot(const std::wstring& folder) {
+    const std::wstring full = fullPathOf(folder);
+    return full.empty() || PathIsRootW(full.c_str());  // what cannot be named cannot be judged safe
+}
+
+void removeShortcuts() {
+    std::vector<const wchar_t*> names{shortcutName};
+    for (const wchar_t* legacyName : legacyShortcutNames) names.push_back(legacyName);
+    for (const wchar_t* name : names) {
+        for (const KNOWNFOLDERID* folder : {&FOLDERID_Programs, &FOLDERID_Desktop}) {
+            const std::wstring link = linkPathIn(*folder, name);
+            if (!link.empty()) DeleteFileW(link.c_str());  // an unresolved folder is skipped
+        }
+    }
+}
+
+void removeEmptyLeftovers(const std::wstring& installDir) {
+    for (const wchar_t* name : kFixedSubfolders) {
+        const std::wstring subfolder = pathJoin(installDir, name);
+        if (isEmptyEntry(subfolder)) deleteFileOrEmptyFolder(subfolder);
+    }
+    if (isEmptyEntry(installDir)) deleteFileOrEmptyFolder(installDir);
+}
+
+void removeInstalledFiles(const std::wstring& installDir) {
+    const std::wstring recordPath = pathJoin(installDir, installRecordName);
+    const bool hadRecord = entryExists(recordPath);
+    const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
+    for (const auto& entry : recordedFiles.items()) deleteRecordedFile(installDir, entry.key());
+    deleteFileOrEmptyFolder(recordPath);
+    deleteFileOrEmptyFolder(pathJoin(installDir, L"setup.exe"));
+
+    // The whole folder goes only when it is an installation of ours, never a folder of the user's or the
+    // system's that someone pointed the uninstaller at.
+    if (appState.removeUserData && hadRecord && !isProtectedFolder(installDir))
+        deleteTree(installDir);
+    else
+        removeEmptyLeftovers(installDir);
+}
+
+std::wstring userDataFolder() {
+    const std::wstring localAppData = knownFolderPath(FOLDERID_LocalAppData);
+    if (localAppData.empty()) return {};
+    return pathJoin(pathJoin(localAppData, L"Torvel"), L"Maketor");
+}
+
+}  // namespace
+
+bool isProtectedFolder(const std::wstring& folder) {
+    if (isDriveRoot(folder)) return true;
+    for (const KNOWNFOLDERID* id : kShellFolders) {
+        const std::wstring shellFolder = knownFolderPath(*id);
+        if (shellFolder.empty()) continue;
+        if (samePathText(folder, shellFolder) || isStrictlyInside(shellFolder, folder)) return true;
+    }
+    // Where per-user programs go when the shell does not name that folder.
+    const std::wstring localAppData = knownFolderPath(FOLDERID_LocalAppData);
+    return !localAppData.empty() && samePathText(folder, pathJoin(localAppData, L"Programs"));
+}
+
+void uninstall() {
+    setStatus(L"Удаление…");
+    const std::wstring& installDir = appState.installDir;
+    if (applicationInUse(installDir)) {
+        reportFailure(applicationInUseText);
+        return;
+    }
+
+    // An empty folder name would turn every name below into one relative to the current folder.
+    if (!installDir.empty()) removeInstalledFiles(installDir);
+    if (appState.removeUserData) {
+        const std::wstring userData = userDataFolder();
+        if (!userData.empty()) deleteTree(userData);
+    }
+
+    removeShortcuts();
+    RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
+    logLine(L"удалено из " + installDir);
+    appState.phase.exchange(Done);
+}

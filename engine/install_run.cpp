@@ -1,6 +1,164 @@
 #include "engine/install_run.h"
 
-#include "app/app_state.h"
+#include <windows.h>
+#include <shellapi.h>
+#include <shlobj.h>
 
-// Placeholder until the install lifecycle lands: the run ends at once.
-void installRun() { appState.phase.exchange(Done); }
+#include <unordered_set>
+
+#include "app/app_state.h"
+#include "engine/application.h"
+#include "engine/blob_transfer.h"
+#include "engine/components.h"
+#include "engine/install_record.h"
+#include "engine/recorded_files.h"
+#include "engine/release_fetch.h"
+#include "engine/uninstall_entry.h"
+#include "platform/file_system.h"
+#include "platform/handles.h"
+#include "platform/setup_log.h"
+#include "platform/text.h"
+
+namespace {
+
+const DWORD kApplicationExitWaitMs = 60000;
+
+// Paths that differ only in letter case or separator name the same file: a recorded "Data/a.bin" that the
+// release now calls "data/a.bin" must not take the file just placed with it.
+std::wstring fileIdentityOf(const std::string& path) {
+    std::wstring wide = toUtf16(path);
+    for (wchar_t& c : wide)
+        if (c == L'/') c = L'\\';
+    if (wide.empty()) return wide;
+    std::wstring upper(wide.size(), L'\0');
+    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
+                                     upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
+    return length == static_cast<int>(upper.size()) ? upper : wide;
+}
+
+bool isSelected(const std::array<bool, 5>& selectedComponents, const std::string& path) {
+    return selectedComponents[componentOfPath(path)];
+}
+
+std::string recordedDigest(const nlohmann::json& recordedFiles, const std::string& path) {
+    const auto entry = recordedFiles.find(path);
+    if (entry == recordedFiles.end() || !entry->is_string()) return {};
+    return entry->get<std::string>();
+}
+
+bool isUpToDate(const ManifestFile& file, const nlohmann::json& recordedFiles, const std::wstring& installDir) {
+    if (recordedDigest(recordedFiles, file.path) != file.sha256) return false;
+    const std::wstring target = pathJoin(installDir, toUtf16(file.path));
+    uint64_t sizeOnDisk = 0;
+    return entryExists(target) && fileSizeOf(target, sizeOnDisk) && sizeOnDisk == file.size;
+}
+
+// Reports the failure itself.
+bool fetchTrustedManifest(Manifest& manifest) {
+    switch (fetchReleaseManifest(manifest)) {
+        case ReleaseFetch::Trusted:
+            return true;
+        case ReleaseFetch::NoConnection:
+            reportFailure(L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            return false;
+        case ReleaseFetch::NotTrusted:
+            break;
+    }
+    reportFailure(L"Файлы на сайте не прошли проверку подписи — установка остановлена.");
+    return false;
+}
+
+// The update is started by the application itself, which has to exit before its files can be replaced.
+// After the timeout the run goes on; the in-use probe then decides.
+void waitForApplicationExit(uint32_t processId) {
+    if (processId == 0) return;
+    setStatus(L"Ждём закрытия макетора…");
+    UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
+    if (process) WaitForSingleObject(process.get(), kApplicationExitWaitMs);
+}
+
+void createShortcuts(const std::wstring& applicationPath) {
+    setStatus(L"Ярлыки…");
+    for (const wchar_t* legacyName : legacyShortcutNames) {
+        DeleteFileW(linkPathIn(FOLDERID_Programs, legacyName).c_str());
+        const std::wstring legacyDesktopLink = linkPathIn(FOLDERID_Desktop, legacyName);
+        if (!legacyDesktopLink.empty() && entryExists(legacyDesktopLink)) {
+            DeleteFileW(legacyDesktopLink.c_str());
+            createShortcut(linkPathIn(FOLDERID_Desktop, shortcutName), applicationPath);
+        }
+    }
+    createShortcut(linkPathIn(FOLDERID_Programs, shortcutName), applicationPath);
+    if (appState.runMode == Install && appState.desktopShortcut)
+        createShortcut(linkPathIn(FOLDERID_Desktop, shortcutName), applicationPath);
+}
+
+}  // namespace
+
+RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
+                const std::array<bool, 5>& selectedComponents, const std::wstring& installDir) {
+    RunPlan plan;
+    for (const ManifestFile& file : manifest.files) {
+        if (!isSelected(selectedComponents, file.path)) continue;
+        plan.installedSize += file.size;
+        if (isUpToDate(file, recordedFiles, installDir)) continue;
+        plan.fetchList.push_back(&file);
+        plan.downloadTotal += file.csize;
+    }
+    return plan;
+}
+
+void deleteDroppedFiles(const Manifest& manifest, const nlohmann::json& recordedFiles,
+                        const std::array<bool, 5>& selectedComponents, const std::wstring& installDir) {
+    std::unordered_set<std::wstring> kept;
+    for (const ManifestFile& file : manifest.files)
+        if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(file.path));
+    for (const auto& entry : recordedFiles.items())
+        if (kept.count(fileIdentityOf(entry.key())) == 0) deleteRecordedFile(installDir, entry.key());
+}
+
+void installRun() {
+    appState.cancelRequested.exchange(false);
+    appState.bytesDone.exchange(0);
+    appState.bytesTotal.exchange(0);
+    setStatus(L"Получаем сведения о версии…");
+
+    Manifest manifest;
+    if (!fetchTrustedManifest(manifest)) return;
+
+    waitForApplicationExit(appState.waitPid);
+    const std::wstring& installDir = appState.installDir;
+    const std::wstring applicationPath = applicationPathIn(installDir);
+    if (applicationInUse(installDir)) {
+        reportFailure(applicationInUseText);
+        return;
+    }
+    if (!createFolderTree(installDir)) {
+        reportFailure(L"Не создать папку " + installDir);
+        return;
+    }
+
+    const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
+    const std::array<bool, 5> selected = appState.selectedComponents;
+    const RunPlan plan = planRun(manifest, recordedFiles, selected, installDir);
+    appState.bytesTotal.exchange(plan.downloadTotal);
+
+    const size_t count = plan.fetchList.size();
+    for (size_t i = 0; i < count; ++i)
+        if (!transferFile(i + 1, count, *plan.fetchList[i])) return;
+
+    deleteDroppedFiles(manifest, recordedFiles, selected, installDir);
+    deleteTree(pathJoin(installDir, downloadCacheName));
+    writeInstallRecord(installDir, manifest, selected);
+    createShortcuts(applicationPath);
+    writeUninstallEntry(manifest, plan.installedSize);
+    setInstalledVersion(manifest.version);
+
+    logLine(L"установлено " + toUtf16(manifest.version) + L" в " + installDir + L": скачано файлов " +
+            std::to_wstring(count) + L", " + std::to_wstring(appState.bytesDone.load() >> 10) + L" КБ");
+    appState.phase.exchange(Done);
+
+    if (appState.runMode == Update && !appState.autoMode) {
+        ShellExecuteW(nullptr, L"open", applicationPath.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
+        PostMessageW(appState.mainWindow.load(), WM_CLOSE, 0, 0);
+    }
+}

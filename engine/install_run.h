@@ -1,3 +1,27 @@
 #pragma once
-// Worker body in Install and Update modes.
+// Worker body in Install and Update modes: manifest, plan, transfer, clean-up, record, shortcuts, entry.
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/manifest.h"
+
+struct RunPlan {
+    std::vector<const ManifestFile*> fetchList;  // in manifest order
+    uint64_t installedSize = 0;                  // size of every selected file, fetched or not
+    uint64_t downloadTotal = 0;                  // csize over fetchList
+};
+
+// Which selected files must be fetched: those whose recorded digest differs, or that are missing or of
+// another size on disk.
+RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
+                const std::array<bool, 5>& selectedComponents, const std::wstring& installDir);
+// Deletes each recorded file that the new installation no longer contains (dropped from the release, or
+// of a component no longer selected), with the folders this leaves empty.
+void deleteDroppedFiles(const Manifest& manifest, const nlohmann::json& recordedFiles,
+                        const std::array<bool, 5>& selectedComponents, const std::wstring& installDir);
+
 void installRun();

@@ -1,6 +1,7 @@
 #pragma once
 // Small owning holders for platform handles, so that every way out of a function releases them.
 #include <windows.h>
+#include <winhttp.h>
 #include <objbase.h>
 #include <bcrypt.h>
 
@@ -67,6 +68,12 @@ struct DecompressorCloser {
     }
 };
 using UniqueDecompressor = std::unique_ptr<void, DecompressorCloser>;
+
+struct InternetCloser {
+    void operator()(HINTERNET h) const { WinHttpCloseHandle(h); }
+};
+// A WinHTTP session, connection or request handle.
+using UniqueInternet = std::unique_ptr<void, InternetCloser>;
 
 struct CoTaskMemFreer {
     void operator()(void* p) const { CoTaskMemFree(p); }

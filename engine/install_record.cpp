@@ -1,0 +1,72 @@
+#include "engine/install_record.h"
+
+#include <windows.h>
+
+#include "engine/components.h"
+#include "platform/file_system.h"
+#include "platform/text.h"
+
+const wchar_t* const installRecordName = L"install.json";
+
+namespace {
+
+const wchar_t kNewRecordName[] = L"install.json.new";
+
+std::string withCrLf(const std::string& text) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n') out += '\r';
+        out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string installRecordText(const Manifest& manifest, const std::array<bool, 5>& selectedComponents) {
+    nlohmann::json files = nlohmann::json::object();
+    for (const ManifestFile& file : manifest.files)
+        if (selectedComponents[componentOfPath(file.path)]) files[file.path] = file.sha256;
+    nlohmann::json components = nlohmann::json::array();
+    nlohmann::json offered = nlohmann::json::array();
+    for (int id = 0; id < 5; ++id) {
+        offered.push_back(componentTable[id].id);
+        if (selectedComponents[id]) components.push_back(componentTable[id].id);
+    }
+    nlohmann::json record = nlohmann::json::object();
+    record["version"] = manifest.version;
+    record["files"] = std::move(files);
+    record["components"] = std::move(components);
+    record["offered"] = std::move(offered);
+    // The signed manifest holds valid UTF-8; should a byte sequence not be, it is replaced, not thrown on.
+    return withCrLf(record.dump(1, ' ', false, nlohmann::json::error_handler_t::replace));
+}
+
+void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest,
+                        const std::array<bool, 5>& selectedComponents) {
+    const std::string text = installRecordText(manifest, selectedComponents);
+    const std::wstring newPath = pathJoin(installDir, kNewRecordName);
+    if (!writeWholeFile(newPath, text.data(), text.size(), true)) {
+        DeleteFileW(newPath.c_str());
+        return;
+    }
+    const std::wstring recordPath = pathJoin(installDir, installRecordName);
+    if (!MoveFileExW(newPath.c_str(), recordPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        DeleteFileW(newPath.c_str());
+}
+
+InstallRecord readInstallRecord(const std::wstring& installDir) {
+    std::string text;
+    if (!readWholeFile(pathJoin(installDir, installRecordName), text)) return nlohmann::json::object();
+    InstallRecord record = nlohmann::json::parse(text, nullptr, false);
+    if (record.is_discarded()) return nlohmann::json::object();
+    return record;
+}
+
+nlohmann::json recordedFilesOf(const InstallRecord& record) {
+    if (!record.is_object()) return nlohmann::json::object();
+    const auto files = record.find("files");
+    if (files == record.end() || !files->is_object()) return nlohmann::json::object();
+    return *files;
+}

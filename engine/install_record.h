@@ -1,0 +1,25 @@
+#pragma once
+// The install record "install.json" in the installation folder: what the last successful run installed.
+#include <array>
+#include <string>
+
+#include <nlohmann/json.hpp>
+
+#include "engine/manifest.h"
+
+// The parsed record; readers take the members they need.
+using InstallRecord = nlohmann::json;
+
+// File name of the record inside the installation folder.
+extern const wchar_t* const installRecordName;
+
+// The record's text: keys sorted, one space of indent, raw UTF-8, CR LF line breaks, no break at the end.
+std::string installRecordText(const Manifest& manifest, const std::array<bool, 5>& selectedComponents);
+// Writes the record into installDir through "install.json.new" and a rename, so that a crash leaves either
+// the old record or the new one. Failures are silent: the next run then reads the old record.
+void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest,
+                        const std::array<bool, 5>& selectedComponents);
+// The record in installDir; an empty object when it is missing or not JSON.
+InstallRecord readInstallRecord(const std::wstring& installDir);
+// The record's "files" member: an empty object when the record has none or it is not an object.
+nlohmann::json recordedFilesOf(const InstallRecord& record);

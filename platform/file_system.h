@@ -1,0 +1,34 @@
+#pragma once
+// File and folder operations of the workers, on wide paths. None of them throws; results are flags or
+// empty values.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The path without its last element ("C:\a\b" -> "C:\a", "a/b" -> "a"); empty when there is no separator.
+std::wstring parentFolder(const std::wstring& path);
+// A file or folder of that name exists (an error while probing counts as absent).
+bool entryExists(const std::wstring& path);
+// Size of the file in bytes; false when it cannot be read.
+bool fileSizeOf(const std::wstring& path, uint64_t& size);
+// Creates the folder and any missing ancestors; true when the folder exists afterwards.
+bool createFolderTree(const std::wstring& path);
+// The whole file into bytes; false when it cannot be opened or read.
+bool readWholeFile(const std::wstring& path, std::string& bytes);
+// Creates or truncates the file and writes the bytes; with flushToDisk the data reaches the disk before the
+// handle closes. False when the open or a write failed (a partial file may remain).
+bool writeWholeFile(const std::wstring& path, const void* data, size_t size, bool flushToDisk);
+// Deletes one file, or one folder if it is empty. Errors are ignored.
+void deleteFileOrEmptyFolder(const std::wstring& path);
+// Deletes a folder with everything below it, or a file. Links and junctions are removed themselves, never
+// followed. Errors are ignored.
+void deleteTree(const std::wstring& path);
+// An empty folder or a file of length 0. False when that cannot be determined.
+bool isEmptyEntry(const std::wstring& path);
+// True when the file exists and cannot be opened for exclusive writing because another process holds it.
+bool isFileInUse(const std::wstring& path);
+// Absolute form of the path, without trailing separators (a drive root keeps its backslash); empty on error.
+std::wstring fullPathOf(const std::wstring& path);
+// True when inner lies strictly below outer; both are compared in absolute form, ignoring case.
+bool isStrictlyInside(const std::wstring& inner, const std::wstring& outer);
+bool samePathText(const std::wstring& a, const std::wstring& b);

@@ -1,0 +1,300 @@
+// The parts of the install run that need no server: planning, the delete step with poisoned record keys,
+// the per-file pipeline from the download cache, and the failures when the server cannot be reached.
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include "app/app_state.h"
+#include "app/release_check.h"
+#include "engine/blob_transfer.h"
+#include "engine/install_run.h"
+#include "engine/recorded_files.h"
+#include "platform/crypto.h"
+#include "platform/file_system.h"
+#include "platform/handles.h"
+#include "platform/http.h"
+#include "platform/lzms_container.h"
+#include "platform/setup_log.h"
+#include "platform/text.h"
+#include "test_support.h"
+
+namespace {
+
+const char kEmptySha256[] = "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
+
+std::string sha256Of(const std::string& bytes) {
+    return sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+ManifestFile fileOf(const char* path, const std::string& content, uint64_t csize = 0) {
+    ManifestFile file;
+    file.path = path;
+    file.size = content.size();
+    file.sha256 = sha256Of(content);
+    file.csize = csize;
+    return file;
+}
+
+// A scratch folder "Maketor" with a file beside it that poisoned record keys point at.
+class InstallFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        outer = makeScratchFolder(L"run");
+        installDir = outer + L"\\Maketor";
+        victim = outer + L"\\victim.txt";
+        CreateDirectoryW(installDir.c_str(), nullptr);
+        writeFileBytes(victim, "not ours");
+    }
+    void TearDown() override { removeTree(outer); }
+
+    std::wstring at(const std::wstring& relative) const { return installDir + L"\\" + relative; }
+    void place(const std::wstring& relative, const std::string& bytes = "x") {
+        SHCreateDirectoryExW(nullptr, parentFolder(at(relative)).c_str(), nullptr);
+        ASSERT_TRUE(writeFileBytes(at(relative), bytes));
+    }
+
+    std::wstring outer, installDir, victim;
+};
+
+TEST(RecordKeys, OnlyRelativeKeysInsideTheFolderAreSafe) {
+    const struct {
+        const char* key;
+        bool safe;
+    } cases[] = {
+        {"maketor.exe", true},
+        {"fonts/main.ttf", true},
+        {"fonts\\main.ttf", true},
+        {"\xD1\x88\xD1\x80\xD0\xB8\xD1\x84\xD1\x82\xD1\x8B/a.ttf", true},
+        {"", false},
+        {"../x", false},
+        {"a/../b", false},
+        {"x..y", false},
+        {"..", false},
+        {"/abs", false},
+        {"\\abs", false},
+        {"\\\\server\\share\\x", false},
+        {"C:x", false},
+        {"C:\\Windows\\win.ini", false},
+        {"file.txt:stream", false},
+    };
+    for (const auto& c : cases) EXPECT_EQ(isSafeRecordKey(c.key), c.safe) << c.key;
+}
+
+TEST_F(InstallFolder, PoisonedKeysAreSkippedAndDeleteNothing) {
+    const std::string victimUtf8 = toUtf8(victim);
+    const std::string poisoned[] = {"../victim.txt", "a/../../victim.txt", victimUtf8, "/victim.txt", "\\victim.txt",
+                                    ".", "", "Z:" + victimUtf8.substr(2)};
+    for (const std::string& key : poisoned) {
+        EXPECT_FALSE(deleteRecordedFile(installDir, key)) << key;
+        EXPECT_EQ(recordedFilePath(installDir, key), L"") << key;
+    }
+    EXPECT_EQ(readFileBytes(victim), "not ours");
+    EXPECT_TRUE(pathExists(installDir));
+}
+
+TEST_F(InstallFolder, DeletingAFileRemovesTheFoldersItLeftEmpty) {
+    place(L"a\\b\\c\\deep.dll");
+    place(L"a\\keep.txt");
+    EXPECT_TRUE(deleteRecordedFile(installDir, "a/b/c/deep.dll"));
+    EXPECT_FALSE(pathExists(at(L"a\\b")));
+    EXPECT_TRUE(pathExists(at(L"a\\keep.txt")));
+    EXPECT_TRUE(deleteRecordedFile(installDir, "a/keep.txt"));
+    EXPECT_FALSE(pathExists(at(L"a")));
+    EXPECT_TRUE(pathExists(installDir)) << "the installation folder itself stays";
+}
+
+TEST_F(InstallFolder, TrailingBackslashOnTheFolderStillStopsAtIt) {
+    place(L"only\\file.dll");
+    EXPECT_TRUE(deleteRecordedFile(installDir + L"\\", "only/file.dll"));
+    EXPECT_FALSE(pathExists(at(L"only")));
+    EXPECT_TRUE(pathExists(installDir));
+}
+
+TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
+    place(L"maketor.exe");
+    place(L"nvngx_dlss.dll");
+    place(L"plugins\\old\\gone.dll");
+    place(L"data\\x.bin", "new content");
+    place(L"mine.txt", "user");
+    Manifest manifest;
+    manifest.files = {fileOf("maketor.exe", "x"), fileOf("nvngx_dlss.dll", "x"), fileOf("data/x.bin", "new content")};
+    const nlohmann::json recorded = {
+        {"maketor.exe", "a"},   {"nvngx_dlss.dll", "b"}, {"plugins/old/gone.dll", "c"},
+        {"Data\\X.bin", "d"},  // the same file as the release's "data/x.bin", by another spelling
+        {"../victim.txt", "e"}, {toUtf8(victim), "f"},
+    };
+    const std::array<bool, 5> withoutNvidia{true, false, false, false, false};
+    deleteDroppedFiles(manifest, recorded, withoutNvidia, installDir);
+    EXPECT_TRUE(pathExists(at(L"maketor.exe")));
+    EXPECT_FALSE(pathExists(at(L"nvngx_dlss.dll"))) << "its component is no longer selected";
+    EXPECT_FALSE(pathExists(at(L"plugins"))) << "dropped file and the folders it leaves empty";
+    EXPECT_EQ(readFileBytes(at(L"data\\x.bin")), "new content");
+    EXPECT_EQ(readFileBytes(at(L"mine.txt")), "user") << "files the record does not list stay";
+    EXPECT_EQ(readFileBytes(victim), "not ours");
+}
+
+TEST_F(InstallFolder, PlanFetchesOnlyWhatDiffersFromTheRecordOrDisk) {
+    place(L"same.dll", "same");
+    place(L"resized.dll", "longer than listed");
+    place(L"changed.dll", "old");
+    place(L"damaged.dll", "XXXX");  // same size as listed, content not looked at
+    Manifest manifest;
+    manifest.files = {
+        fileOf("same.dll", "same", 10),       fileOf("resized.dll", "short", 20), fileOf("changed.dll", "new", 40),
+        fileOf("missing.dll", "m", 80),       fileOf("damaged.dll", "good", 160), fileOf("nvngx_x.dll", "n", 320),
+        fileOf("untracked.dll", "u", 640),    fileOf("odd.dll", "o", 1280),
+    };
+    place(L"untracked.dll", "u");
+    place(L"odd.dll", "o");
+    const nlohmann::json recorded = {
+        {"same.dll", sha256Of("same")}, {"resized.dll", sha256Of("short")}, {"changed.dll", sha256Of("old")},
+        {"missing.dll", sha256Of("m")}, {"damaged.dll", sha256Of("good")},  {"nvngx_x.dll", sha256Of("n")},
+        {"odd.dll", 42},  // not a string: never up to date
+    };
+    const RunPlan plan = planRun(manifest, recorded, {true, false, false, false, false}, installDir);
+    std::vector<std::string> fetched;
+    for (const ManifestFile* file : plan.fetchList) fetched.push_back(file->path);
+    EXPECT_EQ(fetched, (std::vector<std::string>{"resized.dll", "changed.dll", "missing.dll", "untracked.dll", "odd.dll"}));
+    EXPECT_EQ(plan.downloadTotal, 20u + 40 + 80 + 640 + 1280);
+    EXPECT_EQ(plan.installedSize, 4u + 5 + 3 + 1 + 4 + 1 + 1);
+}
+
+// Transfers from the download cache: the blob is placed there by hand, no server is involved.
+class CachedTransfer : public InstallFolder {
+protected:
+    void SetUp() override {
+        InstallFolder::SetUp();
+        appState.installDir = installDir;
+        appState.cancelRequested.store(false);
+        appState.bytesDone.store(0);
+        appState.phase.store(Running);
+        uint8_t header[kLzmsHeaderSize];
+        writeLzmsHeader(LzmsContainerHeader{}, header);
+        emptyBlob.assign(reinterpret_cast<const char*>(header), sizeof header);
+        emptyFile = fileOf("sub\\dir\\empty.dat", "", emptyBlob.size());
+        emptyFile.csha256 = sha256Of(emptyBlob);
+    }
+    void TearDown() override {
+        appState.installDir.clear();
+        appState.phase.store(Ready);
+        InstallFolder::TearDown();
+    }
+    void cache(const ManifestFile& file, const std::string& blob) {
+        place(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms", blob);
+    }
+    std::string emptyBlob;
+    ManifestFile emptyFile;
+};
+
+TEST_F(CachedTransfer, AValidCachedBlobIsPlacedWithoutTheNetwork) {
+    ASSERT_EQ(emptyFile.sha256, kEmptySha256);
+    cache(emptyFile, emptyBlob);
+    place(L"sub\\dir\\empty.dat.new", "leftover of an interrupted run");
+    ASSERT_TRUE(transferFile(2, 5, emptyFile)) << toUtf8(getErrorText());
+    EXPECT_EQ(getStatus(), L"Скачивание 2 из 5: sub\\dir\\empty.dat");
+    EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size());
+    EXPECT_TRUE(pathExists(at(L"sub\\dir\\empty.dat")));
+    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "");
+    EXPECT_FALSE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+    EXPECT_EQ(appState.phase.load(), Running);
+}
+
+TEST_F(CachedTransfer, ATargetHeldOpenKeepsItsContent) {
+    cache(emptyFile, emptyBlob);
+    place(L"sub\\dir\\empty.dat", "old");
+    UniqueHandle holder(CreateFileW(at(L"sub\\dir\\empty.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_FALSE(transferFile(1, 1, emptyFile));
+    EXPECT_EQ(getErrorText(), L"Файл занят: " + at(L"sub\\dir\\empty.dat") + L" — закройте макетор.");
+    EXPECT_EQ(appState.phase.load(), Failed);
+    holder.reset();
+    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "old");
+    EXPECT_FALSE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+}
+
+TEST_F(CachedTransfer, AnUnwritableTemporaryFileIsReported) {
+    cache(emptyFile, emptyBlob);
+    place(L"sub\\dir\\empty.dat.new\\blocker");  // a folder where the temporary file should go
+    EXPECT_FALSE(transferFile(1, 1, emptyFile));
+    EXPECT_EQ(getErrorText(), L"Не записать " + at(L"sub\\dir\\empty.dat"));
+}
+
+TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
+    ManifestFile file = emptyFile;
+    file.size = 1;  // the blob holds 0 bytes
+    cache(file, emptyBlob);
+    EXPECT_FALSE(transferFile(1, 1, file));
+    EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
+    EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size()) << "a valid cached blob counts even when unpacking fails";
+    EXPECT_FALSE(pathExists(at(L"sub")));
+}
+
+TEST_F(CachedTransfer, CancelBeforeTheFileStarts) {
+    cache(emptyFile, emptyBlob);
+    setStatus(L"previous");
+    appState.cancelRequested.store(true);
+    EXPECT_FALSE(transferFile(1, 1, emptyFile));
+    EXPECT_EQ(getErrorText(), L"Установка отменена.");
+    EXPECT_EQ(getStatus(), L"previous");
+    appState.cancelRequested.store(false);
+}
+
+TEST_F(CachedTransfer, AnInvalidCachedBlobWithoutServerIsNotDownloaded) {
+    cache(emptyFile, "not the blob");
+    EXPECT_FALSE(transferFile(3, 4, emptyFile));
+    EXPECT_EQ(getErrorText(), L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
+    EXPECT_EQ(appState.bytesDone.load(), 0u);
+    EXPECT_EQ(readFileBytes(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(emptyFile.sha256) + L".lzms")),
+              "not the blob") << "the cache is only read";
+}
+
+// Nothing listens on the download port during these tests.
+TEST(WithoutServer, FetchFailsWithAnEmptyBodyAndCountsNothing) {
+    appState.bytesDone.store(7);
+    appState.cancelRequested.store(false);
+    std::string body = "stale";
+    EXPECT_FALSE(httpGet(L"/maketor/app/manifest.json", body, true));
+    EXPECT_EQ(body, "");
+    EXPECT_EQ(appState.bytesDone.load(), 7u);
+}
+
+TEST(WithoutServer, TheInstallRunFailsWithTheConnectionTextAndChangesNothing) {
+    const std::wstring outer = makeScratchFolder(L"noserver");
+    appState.installDir = outer + L"\\Maketor";
+    appState.bytesDone.store(99);
+    appState.bytesTotal.store(99);
+    appState.cancelRequested.store(true);
+    appState.phase.store(Running);
+    const std::string logBefore = readFileBytes(setupLogPath());
+    installRun();
+    EXPECT_EQ(appState.phase.load(), Failed);
+    EXPECT_EQ(getErrorText(), L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+    EXPECT_EQ(getStatus(), L"Получаем сведения о версии…");
+    EXPECT_FALSE(appState.cancelRequested.load()) << "a new run clears an old cancel request";
+    EXPECT_EQ(appState.bytesDone.load(), 0u);
+    EXPECT_EQ(appState.bytesTotal.load(), 0u);
+    EXPECT_FALSE(pathExists(appState.installDir)) << "the folder is created only after the manifest is trusted";
+    EXPECT_EQ(readFileBytes(setupLogPath()),
+              logBefore + toUtf8(L"ОШИБКА: Нет связи с сайтом Торвел. Проверьте интернет и повторите.") + "\r\n");
+    removeTree(outer);
+    appState.installDir.clear();
+    appState.phase.store(Ready);
+}
+
+TEST(WithoutServer, TheReleaseCheckPublishesNothing) {
+    runReleaseCheck();
+    EXPECT_FALSE(appState.sizesKnown.load());
+    EXPECT_EQ(getOfferedVersion(), "");
+}
+
+TEST(ComponentSizes, SummedPerComponentInUnpackedBytes) {
+    Manifest manifest;
+    manifest.files = {fileOf("maketor.exe", "12345"), fileOf("nvngx_dlss.dll", "12"), fileOf("sl.dlss_g.dll", "1"),
+                      fileOf("libxess.dll", "1234"), fileOf("bin/nvngx_dlss.dll", "123")};
+    manifest.files[0].size = uint64_t{5} << 32;  // sizes beyond 4 GiB add up too
+    const std::array<uint64_t, 5> expected{(uint64_t{5} << 32) + 3, 3, 0, 4, 0};
+    EXPECT_EQ(componentSizesOf(manifest), expected);
+}
+
+}  // namespace
