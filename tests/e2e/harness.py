@@ -4,14 +4,17 @@ only the test prefix trusts, the real setup executable under Wine, and readers f
 
 The environment comes from tools/test (WINEPREFIX, DISPLAY, MAKETOR_TEST_PORT, MAKETOR_HOST_BUILD) and ctest
 (MAKETOR_CROSS_BUILD)."""
+import atexit
 import hashlib
 import json
 import os
+import random
 import shutil
 import struct
 import subprocess
 import tempfile
 import time
+import unittest
 
 from https_server import ReleaseServer
 from test_ca import make_test_ca
@@ -150,8 +153,15 @@ def wait_until(condition, timeout, what):
 def run_setup(*args, exe=SETUP_EXE, timeout=180):
     """Runs the setup program and waits for it and for a temporary copy it may have relaunched."""
     result = wine(exe, *args, timeout=timeout)
-    wait_for_no_process("maketor-setup-", timeout)
+    wait_for_setup_to_finish(timeout)
     return result
+
+
+def wait_for_setup_to_finish(timeout=180):
+    """Waits until no setup process of this prefix runs: the built one, "setup.exe" copies in install folders
+    and the temporary "maketor-setup-<id>.exe" copies they relaunch."""
+    wait_for_no_process("setup.exe", timeout)
+    wait_for_no_process("maketor-setup-", timeout)
 
 
 def setup_log_path():
@@ -497,3 +507,161 @@ def adapter_selection():
                 selection[component] = True
         _adapter_selection.extend(selection)
     return list(_adapter_selection)
+
+
+# Test cases --------------------------------------------------------------------------------------------------------
+_host = None
+
+
+def test_host():
+    """The suite's one TestHost, made on first use and closed when the suite's process ends."""
+    global _host
+    if _host is None:
+        _host = TestHost()
+        atexit.register(_host.close)
+    return _host
+
+
+def noise(size, seed):
+    """Bytes that do not compress."""
+    return random.Random(seed).randbytes(size)
+
+
+def text_bytes(size, seed):
+    """Bytes that compress well."""
+    words = [b"shelf", b"rack", b"aisle", b"counter", "витрина".encode(), b"\r\n", b" "]
+    rng = random.Random(seed)
+    out = bytearray()
+    while len(out) < size:
+        out += rng.choice(words)
+    return bytes(out[:size])
+
+
+def sample_files(tag, with_setup=False):
+    """A small release with files of every component, nested folders, a Cyrillic name and an empty file."""
+    files = {
+        "maketor.exe": standin_bytes(tag.encode()),
+        "data/catalog.json": text_bytes(40_000, tag + "catalog"),
+        "data/models/стеллаж.bin": noise(70_000, tag + "shelf"),
+        "fonts/Inter-Regular.ttf": noise(20_000, "font"),
+        "images/logo.png": noise(5_000, "logo"),
+        "empty.dat": b"",
+        "nvngx_dlss.dll": noise(30_000, "dlss"),
+        "amd_fidelityfx_dx12.dll": noise(25_000, "fsr"),
+        "licenses/amd-fsr.txt": text_bytes(3_000, "fsr-license"),
+        "libxess.dll": noise(22_000, "xess"),
+        "basalt.dll": noise(18_000, "basalt"),
+        "handmodels/left.onnx": noise(12_000, "left"),
+    }
+    if with_setup:
+        files["setup.exe"] = setup_bytes()
+    return files
+
+
+class LifecycleTest(unittest.TestCase):
+    """Base of the suites: the test host, a clean registry, log and shortcuts before every test."""
+
+    maxDiff = None
+
+    @classmethod
+    def setUpClass(cls):
+        cls.host = test_host()
+        cls.workdir = tempfile.mkdtemp(prefix=cls.__name__ + "-", dir=cls.host.workdir)
+
+    def setUp(self):
+        clear_setup_log()
+        remove_shortcuts()
+        delete_registry_key()
+        self.standins = []
+
+    def tearDown(self):
+        for standin in self.standins:
+            if standin.running():
+                standin.close()
+
+    @property
+    def server(self):
+        return self.host.server
+
+    def new_folder(self, leaf="Мой Макетор"):
+        return InstallFolder(self.id().split(".")[-1].replace("test_", "")[:40], leaf)
+
+    @classmethod
+    def make_release(cls, version, files):
+        cls.release_count = getattr(cls, "release_count", 0) + 1
+        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files)
+
+    def serve(self, release):
+        self.host.serve(release)
+
+    def start_standin(self, exe_windows_path, *args):
+        standin = StandIn(exe_windows_path, *args)
+        self.standins.append(standin)
+        return standin
+
+    def install(self, folder, release, install_dir=None):
+        """An unattended install of the release into the folder; returns the blob requests it made."""
+        self.serve(release)
+        run_setup("/auto", "/dir", install_dir or folder.windows)
+        return self.server.blob_requests()
+
+    def update(self, folder, release=None):
+        if release:
+            self.serve(release)
+        else:
+            self.server.clear_log()
+        run_setup("/update", "/dir", folder.windows, "/auto")
+        return self.server.blob_requests()
+
+    # Assertions over what a successful run leaves ----------------------------------------------------------
+    def assert_no_errors(self):
+        self.assertEqual(log_errors(), [])
+
+    def assert_files(self, folder, release, selection, extra=()):
+        expected = release.selected_files(selection)
+        expected["install.json"] = record_text(release.expected_record(selection))
+        for relative in extra:
+            expected[relative] = folder.files()[relative]
+        self.assertEqual(sorted(folder.files()), sorted(expected))
+        for relative, data in expected.items():
+            self.assertEqual(folder.files()[relative], data, relative)
+
+    def assert_registry(self, folder, release, selection, install_dir=None):
+        install_dir = install_dir or folder.windows
+        values = registry_values()
+        self.assertIsNotNone(values, "no uninstall entry")
+        base = install_dir if install_dir.endswith("\\") else install_dir + "\\"
+        url = values.pop("URLInfoAbout", "")
+        self.assertTrue(url.startswith("https://") and url.endswith("/"), url)
+        self.assertEqual(values, {
+            "DisplayName": "Макетор — Торвел",
+            "DisplayVersion": release.version,
+            "Publisher": "Торвел",
+            "InstallLocation": install_dir,
+            "DisplayIcon": base + "maketor.exe",
+            "UninstallString": '"' + base + 'setup.exe" /uninstall',
+            "ModifyPath": '"' + base + 'setup.exe"',
+            "EstimatedSize": release.installed_size(selection) >> 10,
+            "NoModify": 0,
+            "NoRepair": 1,
+        })
+
+    def assert_shortcut(self, link_path, folder):
+        self.assertTrue(os.path.exists(link_path), link_path)
+        link = read_shortcut(link_path)
+        target = folder.windows.rstrip("\\") + "\\maketor.exe"
+        self.assertEqual(link["description"], "3D-макетор магазина — Торвел")
+        self.assertEqual(link["working_dir"].rstrip("\\"), folder.windows.rstrip("\\"))
+        self.assertEqual((link["icon_location"], link["icon_index"]), (target, 0))
+        self.assertEqual(link["arguments"], "")
+        if link["target"]:  # the link's own copy of the path, when the shell wrote one in Unicode
+            self.assertEqual(link["target"].lower(), target.lower())
+
+    def assert_installed(self, folder, release, selection, fetched, install_dir=None):
+        """Files, record, registry, Start-menu shortcut and the summary line of a successful run."""
+        install_dir = install_dir or folder.windows
+        self.assert_no_errors()
+        self.assert_files(folder, release, selection)
+        self.assert_registry(folder, release, selection, install_dir)
+        self.assert_shortcut(os.path.join(start_menu_folder(), SHORTCUT_NAME), folder)
+        self.assertEqual(setup_log_lines()[-1], release.summary_line(install_dir, fetched))

@@ -1,27 +1,24 @@
 // maketor_standin.exe — the stand-in for the application in test and demo releases, where it is published as
 // "maketor.exe". It opens no window; while it runs its own file is in use, as the real application's is.
 //
-//   maketor.exe [--update] [--auto] [--setup PATH] [--exit-after MS]
+//   maketor.exe [--update] [--auto] [--setup PATH] [--hold FILE] [--exit-after MS]
 //
 // At start it writes its process id to "maketor-standin.pid" in the temporary folder and appends a line to
 // "maketor-standin.log" there. With --update it starts the setup program ("setup.exe" beside itself, or PATH)
-// with the update command line: /update /pid <own id> /dir "<own folder>" [/auto]. It then stays until the
-// file "maketor-standin.close" appears in the temporary folder (it deletes that file and its pid file as it
-// goes) or, with --exit-after, until MS milliseconds have passed.
+// with the update command line: /update /pid <own id> /dir "<own folder>" [/auto]. With --hold it keeps FILE
+// open with no sharing, as an application holds its libraries, so that FILE cannot be replaced. It then stays
+// until the file "maketor-standin.close" appears in the temporary folder (it deletes that file and its pid
+// file as it goes) or, with --exit-after, until MS milliseconds have passed.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdio>
 #include <cwchar>
-#include <memory>
 #include <string>
 
-namespace {
+#include "platform/handles.h"
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-using UniqueFile = std::unique_ptr<FILE, FileCloser>;
+namespace {
 
 std::wstring tempPath(const wchar_t* name) {
     wchar_t folder[MAX_PATH + 1] = {};
@@ -57,6 +54,7 @@ int wmain(int argc, wchar_t** argv) {
     bool update = false;
     bool autoMode = false;
     long exitAfterMs = -1;
+    std::wstring heldPath;
     const std::wstring folder = ownFolder();
     std::wstring setupPath = folder + L"\\setup.exe";
     for (int i = 1; i < argc; ++i) {
@@ -64,6 +62,7 @@ int wmain(int argc, wchar_t** argv) {
         if (arg == L"--update") update = true;
         else if (arg == L"--auto") autoMode = true;
         else if (arg == L"--setup" && i + 1 < argc) setupPath = argv[++i];
+        else if (arg == L"--hold" && i + 1 < argc) heldPath = argv[++i];
         else if (arg == L"--exit-after" && i + 1 < argc) exitAfterMs = wcstol(argv[++i], nullptr, 10);
     }
 
@@ -74,6 +73,13 @@ int wmain(int argc, wchar_t** argv) {
     appendLog(L"started " + std::to_wstring(GetCurrentProcessId()) + L" in " + folder);
 
     int exitCode = 0;
+    UniqueHandle held;
+    if (!heldPath.empty()) {
+        held.reset(CreateFileW(heldPath.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                               nullptr));
+        appendLog(L"hold " + heldPath + (held ? L"" : L" FAILED"));
+        if (!held) exitCode = 1;
+    }
     if (update && !startUpdate(setupPath, folder, autoMode)) exitCode = 1;
 
     const ULONGLONG start = GetTickCount64();

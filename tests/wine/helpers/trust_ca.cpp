@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/handles.h"
+
 namespace {
 
 struct CertStoreCloser {
@@ -14,12 +16,8 @@ struct CertStoreCloser {
 };
 using UniqueCertStore = std::unique_ptr<void, CertStoreCloser>;
 
-struct FileCloser {
-    void operator()(FILE* f) const { fclose(f); }
-};
-
 std::vector<BYTE> readWholeFile(const wchar_t* path) {
-    std::unique_ptr<FILE, FileCloser> file(_wfopen(path, L"rb"));
+    UniqueFile file(_wfopen(path, L"rb"));
     std::vector<BYTE> bytes;
     if (!file) return bytes;
     BYTE buffer[4096];
