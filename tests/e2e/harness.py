@@ -378,6 +378,15 @@ class TestHost:
 
 
 # The stand-in application --------------------------------------------------------------------------------------
+def read_text(path):
+    """The file's text, or "" when it does not exist (yet)."""
+    try:
+        with open(path, encoding="utf-8") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
 class StandIn:
     """A running stand-in (see tests/wine/helpers/maketor_standin.cpp): started, asked for its id, closed."""
 
@@ -389,10 +398,8 @@ class StandIn:
             if os.path.exists(stale):
                 os.remove(stale)
         self.process = wine_background(exe_windows_path, *args)
-        wait_until(lambda: os.path.exists(self.pid_file) and open(self.pid_file).read().strip(), 30,
-                   "the stand-in's process id")
-        with open(self.pid_file) as f:
-            self.windows_pid = int(f.read().strip())
+        wait_until(lambda: read_text(self.pid_file).strip(), 30, "the stand-in's process id")
+        self.windows_pid = int(read_text(self.pid_file))
 
     def close(self, timeout=30):
         with open(self.close_file, "w"):

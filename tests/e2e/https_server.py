@@ -83,6 +83,13 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
             pass
 
 
+class QuietThreadingHTTPServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # clients that go away mid-body (cancellation, cut connections) are part of the tests
+
+
 class ReleaseServer:
     """A threaded HTTPS server over one release folder, started and stopped by the caller."""
 
@@ -95,8 +102,7 @@ class ReleaseServer:
         self._faults = {}
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert_file, key_file)
-        self._httpd = http.server.ThreadingHTTPServer(("127.0.0.1", port), ReleaseRequestHandler)
-        self._httpd.daemon_threads = True
+        self._httpd = QuietThreadingHTTPServer(("127.0.0.1", port), ReleaseRequestHandler)
         # The handshake happens in the request's own thread, so a stalled client cannot hold up accept().
         self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True, do_handshake_on_connect=False)
         self._httpd.release = self
