@@ -31,8 +31,9 @@ def timed(action):
 
 
 def wine_start_seconds():
-    """What starting a Windows program costs on its own: the median of a few starts of a tiny one."""
-    return statistics.median(timed(lambda: wine(cross_program("close_setup_window.exe"))) for _ in range(5))
+    """What starting a Windows program costs on its own: the median of a few starts of a tiny one (the probe
+    without arguments only prints its usage)."""
+    return statistics.median(timed(lambda: wine(cross_program("https_probe.exe"))) for _ in range(5))
 
 
 class Bench:

@@ -107,7 +107,7 @@ class FailedUpdate(LifecycleTest):
         self.server.set_fault(self.v2.request_path(CHANGED), ("slow", 20))
         setup = wine_background(cross_program("maketor-setup.exe"), "/update", "/dir", self.folder.windows, "/auto")
         wait_until(lambda: self.server.blob_requests(), 60, "the blob request")
-        self.assertEqual(wine(cross_program("close_setup_window.exe")).returncode, 0)
+        self.assertEqual(wine(cross_program("setup_window.exe"), "close").returncode, 0)
         setup.wait(60)
         self.assertEqual(log_errors(), [CANCELLED])
         self.assertEqual((self.folder.files(), registry_values()), self.before)

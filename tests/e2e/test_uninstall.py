@@ -3,9 +3,10 @@ import glob
 import os
 import unittest
 
-from harness import (LEGACY_SHORTCUT_NAMES, SHORTCUT_NAME, LifecycleTest, desktop_folder, log_errors,
-                     registry_values, run_setup, sample_files, setup_log_lines, shortcut_paths, start_menu_folder,
-                     user_data_folder, user_folders)
+from harness import (LEGACY_SHORTCUT_NAMES, SETUP_EXE, SHORTCUT_NAME, LifecycleTest, cross_program,
+                     desktop_folder, log_errors, registry_values, run_setup, sample_files, setup_log_lines,
+                     shortcut_paths, start_menu_folder, user_data_folder, user_folders, wait_until, wine,
+                     wine_background)
 
 APP_OPEN = "Макетор открыт — закройте его и нажмите «Повторить»."
 
@@ -67,6 +68,22 @@ class Uninstall(LifecycleTest):
         self.assert_uninstalled(None)
         # It ran from a temporary copy, which stays until a later start removes it.
         self.assertEqual(len(set(glob.glob(os.path.join(temp, "maketor-setup-*.exe"))) - copies_before), 1)
+
+    def test_uninstall_with_data_option(self):
+        # The option is the window's check box (no command-line switch), so this run is driven by the window:
+        # tick "Удалить и мои данные…" (its box sits at 32, 184 below the one paragraph), then Enter.
+        self.add_user_font()
+        setup = wine_background(SETUP_EXE, "/uninstall", "/dir", self.folder.windows)
+        self.assertEqual(wine(cross_program("setup_window.exe"), "click", "41", "193").returncode, 0)
+        self.assertEqual(wine(cross_program("setup_window.exe"), "enter").returncode, 0)
+        wait_until(lambda: setup_log_lines()[-1:] == ["удалено из " + self.folder.windows], 60, "the uninstall")
+        wine(cross_program("setup_window.exe"), "close")
+        setup.wait(60)
+        self.assertEqual(log_errors(), [])
+        self.assertFalse(os.path.exists(self.folder.unix))
+        self.assertFalse(os.path.exists(user_data_folder()))
+        self.assertEqual([p for p in shortcut_paths() if os.path.exists(p)], [])
+        self.assertIsNone(registry_values())
 
     def test_application_open(self):
         before = (self.folder.files(), registry_values())
