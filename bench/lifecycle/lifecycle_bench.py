@@ -110,6 +110,11 @@ class Bench:
         blobs = len(self.host.server.blob_requests())
         print(f"no-op update: {seconds:.2f} s, {seconds - self.wine_start:.2f} s beyond the Wine start "
               f"(goal <= 2 s), {blobs} blobs requested")
+        # What any run of the setup program costs whatever the release: window, release fetch, record, exit.
+        small = self.release("1.0.0", {"maketor.exe": harness.standin_bytes()})
+        small_folder = self.folder("noop-small")
+        self.install(small_folder, small)
+        print(f"for scale, a no-op update of a 1-file release: {self.update(small_folder):.2f} s")
 
     def memory(self):
         print("\n== Peak memory of an install whose largest file is 256 MiB (goal: <= 2 x 256 MiB + 40 MiB)")

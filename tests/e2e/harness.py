@@ -544,7 +544,8 @@ def test_host():
 
 def noise(size, seed):
     """Bytes that do not compress."""
-    return random.Random(seed).randbytes(size)
+    rng = random.Random(seed)
+    return b"".join(rng.randbytes(min(1 << 24, size - start)) for start in range(0, size, 1 << 24))
 
 
 def text_bytes(size, seed):
