@@ -5,7 +5,6 @@ only the test prefix trusts, the real setup executable under Wine, and readers f
 The environment comes from tools/test (WINEPREFIX, DISPLAY, MAKETOR_TEST_PORT, MAKETOR_HOST_BUILD) and ctest
 (MAKETOR_CROSS_BUILD)."""
 import atexit
-import hashlib
 import json
 import os
 import random
@@ -244,10 +243,6 @@ class InstallFolder:
 
 
 # Releases ----------------------------------------------------------------------------------------------------
-def sha256(data):
-    return hashlib.sha256(data).hexdigest()
-
-
 def component_of_path(path):
     """The product's classification of a release path into a component index."""
     p = "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in path)
@@ -682,6 +677,7 @@ class LifecycleTest(unittest.TestCase):
         """Files, record, registry, Start-menu shortcut and the summary line of a successful run."""
         install_dir = install_dir or folder.windows
         self.assert_no_errors()
+        self.assertEqual(self.server.unknown_requests(), [])  # only paths the release has were asked for
         self.assert_files(folder, release, selection)
         self.assert_registry(folder, release, selection, install_dir)
         self.assert_shortcut(os.path.join(start_menu_folder(), SHORTCUT_NAME), folder)
