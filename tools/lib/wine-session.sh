@@ -6,7 +6,8 @@ wine_session_start() {
   export WINEPREFIX="$root/prefix"
   export WINEARCH=win64
   export WINEDEBUG=-all
-  export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko prompts
+  # No Mono or Gecko prompts, and no host menu entries for the shortcuts that runs create.
+  export WINEDLLOVERRIDES="mscoree,mshtml=,winemenubuilder.exe=d"
   if [ -z "${MAKETOR_USE_DISPLAY:-}" ]; then
     local n
     for n in $(seq 91 140); do
@@ -24,6 +25,12 @@ wine_session_start() {
   mkdir -p "$root"
   wineboot -i >/dev/null 2>&1 || true
   wineserver -w
+  # A new prefix links Desktop, Documents and the like to the host's home; give the prefix folders of its own
+  # so that shortcuts made and removed in it never touch the host.
+  local link
+  for link in "$WINEPREFIX"/drive_c/users/*/*; do
+    if [ -L "$link" ]; then rm -f "$link" && mkdir -p "$link"; fi
+  done
 }
 
 wine_session_stop() {

@@ -1,0 +1,167 @@
+#!/usr/bin/env python3
+"""Figures of the install lifecycle under Wine, against the test HTTPS server on loopback.
+
+    bench/lifecycle/run [SCENARIO...]      builds, starts a Wine session of its own and runs this script
+    lifecycle_bench.py [SCENARIO...]       inside a session (WINEPREFIX, DISPLAY, MAKETOR_TEST_PORT,
+                                           MAKETOR_CROSS_BUILD and MAKETOR_HOST_BUILD set)
+
+Scenarios (all by default): throughput, many-files, noop-update, memory. Prints figures and the goals they
+are held to; it fails nothing."""
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tests", "e2e"))
+
+import harness  # noqa: E402
+from harness import InstallFolder, Release, cross_program, log_errors, noise, run_setup, text_bytes, wine  # noqa: E402
+
+MB = 1e6
+MIB = 1 << 20
+
+
+def timed(action):
+    start = time.monotonic()
+    action()
+    return time.monotonic() - start
+
+
+def wine_start_seconds():
+    """What starting a Windows program costs on its own: the median of a few starts of a tiny one (the probe
+    without arguments only prints its usage)."""
+    return statistics.median(timed(lambda: wine(cross_program("https_probe.exe"))) for _ in range(5))
+
+
+class Bench:
+    def __init__(self):
+        self.host = harness.test_host()
+        self.workdir = tempfile.mkdtemp(prefix="bench-", dir=self.host.workdir)
+        self.count = 0
+        self.wine_start = wine_start_seconds()
+        print(f"Wine start (median of 5 starts of a tiny program): {self.wine_start:.2f} s")
+
+    def release(self, version, files):
+        self.count += 1
+        started = time.monotonic()
+        release = Release(os.path.join(self.workdir, str(self.count)), version, files)
+        print(f"  (published {len(files)} files in {time.monotonic() - started:.1f} s)")
+        return release
+
+    def folder(self, name):
+        return InstallFolder("bench-" + name, "Maketor")
+
+    def install(self, folder, release, *extra):
+        """Seconds of an unattended install; fails loudly when the run did not succeed."""
+        self.host.serve(release)
+        harness.clear_setup_log()
+        harness.delete_registry_key()
+        seconds = timed(lambda: run_setup("/auto", "/dir", folder.windows, *extra, timeout=1800))
+        errors = log_errors()
+        if errors:
+            raise RuntimeError("the install failed: " + errors[0])
+        return seconds
+
+    def update(self, folder):
+        self.host.server.clear_log()
+        harness.clear_setup_log()
+        seconds = timed(lambda: run_setup("/update", "/dir", folder.windows, "/auto", timeout=1800))
+        errors = log_errors()
+        if errors:
+            raise RuntimeError("the update failed: " + errors[0])
+        return seconds
+
+    # Scenarios ----------------------------------------------------------------------------------------------------
+    def throughput(self):
+        print("\n== Install throughput over loopback (48 files of 1 MiB, half text, half noise)")
+        files = {f"data/part{i:02d}.bin": (noise if i % 2 else text_bytes)(MIB, f"part{i}") for i in range(48)}
+        files["maketor.exe"] = harness.standin_bytes()
+        release = self.release("1.0.0", files)
+        size = sum(len(d) for d in files.values())
+        seconds = self.install(self.folder("throughput"), release)
+        print(f"install under Wine: {size / MB:.1f} MB in {seconds:.2f} s = {size / MB / seconds:.1f} MB/s "
+              f"({size / MB / max(seconds - self.wine_start, 1e-3):.1f} MB/s beyond the Wine start)")
+        with tempfile.TemporaryDirectory() as out:
+            bound = subprocess.run([os.path.join(harness.HOST_BUILD, "bench-install-bound"), release.folder, out],
+                                   stdout=subprocess.PIPE, check=True).stdout.decode().strip()
+        print(f"single-core bound (decode + hash + write, native): {bound}")
+
+    def many_files(self):
+        print("\n== 2,000 files of 4 KiB against one file of 8 MiB (goal: many within 2 x one)")
+        many = self.release("1.0.0", {f"many/{i // 100:02d}/f{i:04d}.bin": noise(4096, f"m{i}") for i in range(2000)})
+        one = self.release("1.0.0", {"one/file.bin": noise(8 * MIB, "one")})
+        many_seconds = self.install(self.folder("many"), many)
+        one_seconds = self.install(self.folder("one"), one)
+        print(f"2,000 x 4 KiB: {many_seconds:.2f} s; 1 x 8 MiB: {one_seconds:.2f} s; "
+              f"ratio {many_seconds / one_seconds:.2f} (goal <= 2); "
+              f"beyond the Wine start: {many_seconds - self.wine_start:.2f} s vs {one_seconds - self.wine_start:.2f} s")
+
+    def noop_update(self):
+        print("\n== No-op update of a 10,000-file release (goal: within 2 s beyond the Wine start)")
+        files = {f"assets/{i // 200:02d}/item{i:05d}.txt": text_bytes(1024, f"t{i}") for i in range(10_000)}
+        files["maketor.exe"] = harness.standin_bytes()
+        release = self.release("1.0.0", files)
+        folder = self.folder("noop")
+        print(f"first install of 10,001 files: {self.install(folder, release):.2f} s")
+        seconds = self.update(folder)
+        blobs = len(self.host.server.blob_requests())
+        print(f"no-op update: {seconds:.2f} s, {seconds - self.wine_start:.2f} s beyond the Wine start "
+              f"(goal <= 2 s), {blobs} blobs requested")
+        # What any run of the setup program costs whatever the release: window, release fetch, record, exit.
+        small = self.release("1.0.0", {"maketor.exe": harness.standin_bytes()})
+        small_folder = self.folder("noop-small")
+        self.install(small_folder, small)
+        print(f"for scale, a no-op update of a 1-file release: {self.update(small_folder):.2f} s")
+
+    def memory(self):
+        print("\n== Peak memory of an install whose largest file is 256 MiB (goal: <= 2 x 256 MiB + 40 MiB)")
+        files = {"maketor.exe": harness.standin_bytes(), "data/world.bin": noise(256 * MIB, "world"),
+                 "data/small.bin": text_bytes(100_000, "small")}
+        release = self.release("1.0.0", files)
+        folder = self.folder("memory")
+        peak = [0]
+        done = threading.Event()
+
+        def poll():
+            while not done.is_set():
+                for pid in harness.wine_processes("maketor-setup.exe"):
+                    try:
+                        with open(f"/proc/{pid}/status") as status:
+                            for line in status:
+                                if line.startswith("VmHWM:"):
+                                    peak[0] = max(peak[0], int(line.split()[1]) * 1024)
+                    except OSError:
+                        pass
+                time.sleep(0.02)
+
+        poller = threading.Thread(target=poll)
+        poller.start()
+        try:
+            seconds = self.install(folder, release)
+        finally:
+            done.set()
+            poller.join()
+        goal = 2 * 256 * MIB + 40 * MIB
+        print(f"install: {seconds:.2f} s; peak resident set of the setup process: {peak[0] / MIB:.0f} MiB "
+              f"(goal <= {goal / MIB:.0f} MiB)")
+
+
+SCENARIOS = {"throughput": Bench.throughput, "many-files": Bench.many_files, "noop-update": Bench.noop_update,
+             "memory": Bench.memory}
+
+
+def main(names):
+    unknown = [n for n in names if n not in SCENARIOS]
+    if unknown:
+        sys.exit(f"unknown scenario {unknown[0]}; choose from {', '.join(SCENARIOS)}")
+    bench = Bench()
+    for name in names or SCENARIOS:
+        SCENARIOS[name](bench)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))

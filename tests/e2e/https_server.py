@@ -1,0 +1,205 @@
+#!/usr/bin/env python3
+"""HTTPS server for a release folder, as the download host serves it under "/maketor/app/".
+
+Used in-process by the end-to-end suites (ReleaseServer in a thread, faults switched per test) and from the
+command line by the demo and the benchmarks:
+
+    https_server.py --root RELEASE_DIR --cert CERT.pem --key KEY.pem [--port N] [--log FILE]
+
+Every request path is recorded in order (and appended to --log when given). Faults are set per request path
+(or for every path with "*"):
+    ("status", 404 | 500 | ...)   answer with that status and a short body
+    ("cut", N)                    send the headers for the whole body, then N bytes of it, then drop the connection
+    ("slow", SECONDS)             send the body in small pieces spread over about SECONDS
+A path outside "/maketor/app/", or a file the release folder does not hold, is answered 404 and recorded
+among the unknown paths.
+"""
+import argparse
+import http.server
+import os
+import socket
+import ssl
+import sys
+import threading
+import time
+
+PREFIX = "/maketor/app/"
+
+
+class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"  # keep-alive, as the client reuses its connection
+    # Headers and body leave in separate writes; with Nagle's algorithm the body would wait for the delayed
+    # acknowledgement of the headers, 40 ms per small file.
+    disable_nagle_algorithm = True
+    server_version = "maketor-test-host/1.0"
+
+    def log_message(self, format, *args):  # the request log below replaces the console chatter
+        pass
+
+    def do_GET(self):
+        release = self.server.release
+        path = self.path
+        release.record(path)
+        fault = release.fault_for(path)
+        if fault and fault[0] == "status":
+            self.send_small(fault[1], b"fault\n")
+            return
+        body = release.body_of(path)
+        if body is None:
+            release.record_unknown(path)
+            self.send_small(404, b"not found\n")
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if fault and fault[0] == "cut":
+            self.wfile.write(body[: fault[1]])
+            self.wfile.flush()
+            self.drop_connection()
+        elif fault and fault[0] == "slow":
+            self.send_slowly(body, fault[1])
+        else:
+            self.wfile.write(body)
+
+    def send_small(self, status, body):
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def send_slowly(self, body, seconds):
+        pieces = 50
+        step = max(1, len(body) // pieces)
+        for start in range(0, len(body), step):
+            self.wfile.write(body[start : start + step])
+            self.wfile.flush()
+            time.sleep(seconds / pieces)
+
+    def drop_connection(self):
+        # An abrupt end without a TLS close_notify, like a network that went away.
+        self.close_connection = True
+        try:
+            self.connection.shutdown(socket.SHUT_RDWR)
+        except OSError:
+            pass
+
+
+class QuietThreadingHTTPServer(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # clients that go away mid-body (cancellation, cut connections) are part of the tests
+
+
+class ReleaseServer:
+    """A threaded HTTPS server over one release folder, started and stopped by the caller."""
+
+    def __init__(self, root, cert_file, key_file, port, log_file=None):
+        self.root = os.path.abspath(root)
+        self.log_file = log_file
+        self._lock = threading.Lock()
+        self._paths = []
+        self._unknown = []
+        self._faults = {}
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(cert_file, key_file)
+        self._httpd = QuietThreadingHTTPServer(("127.0.0.1", port), ReleaseRequestHandler)
+        # The handshake happens in the request's own thread, so a stalled client cannot hold up accept().
+        self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True, do_handshake_on_connect=False)
+        self._httpd.release = self
+        self._thread = None
+
+    def start(self):
+        self._thread = threading.Thread(target=self._httpd.serve_forever, daemon=True)
+        self._thread.start()
+        return self
+
+    def stop(self):
+        self._httpd.shutdown()
+        self._httpd.server_close()
+        self._thread.join()
+
+    # Request log ---------------------------------------------------------------------------------------------
+    def record(self, path):
+        with self._lock:
+            self._paths.append(path)
+            if self.log_file:
+                with open(self.log_file, "a", encoding="utf-8") as log:
+                    log.write(path + "\n")
+
+    def record_unknown(self, path):
+        with self._lock:
+            self._unknown.append(path)
+
+    def requests(self):
+        with self._lock:
+            return list(self._paths)
+
+    def unknown_requests(self):
+        with self._lock:
+            return list(self._unknown)
+
+    def blob_requests(self):
+        """Digests of the blobs requested, in request order."""
+        marker = PREFIX + "blobs/"
+        return [p[len(marker) : -len(".lzms")] for p in self.requests() if p.startswith(marker) and p.endswith(".lzms")]
+
+    def clear_log(self):
+        with self._lock:
+            self._paths.clear()
+            self._unknown.clear()
+
+    # Faults --------------------------------------------------------------------------------------------------
+    def set_fault(self, path, fault):
+        """path: a full request path, or "*" for every request."""
+        with self._lock:
+            self._faults[path] = fault
+
+    def clear_faults(self):
+        with self._lock:
+            self._faults.clear()
+
+    def fault_for(self, path):
+        with self._lock:
+            return self._faults.get(path) or self._faults.get("*")
+
+    # Content -------------------------------------------------------------------------------------------------
+    def set_root(self, root):
+        with self._lock:
+            self.root = os.path.abspath(root)
+
+    def body_of(self, path):
+        if not path.startswith(PREFIX) or "?" in path:
+            return None
+        relative = path[len(PREFIX) :]
+        with self._lock:
+            root = self.root
+        full = os.path.realpath(os.path.join(root, relative))
+        if not full.startswith(root + os.sep) or not os.path.isfile(full):
+            return None
+        with open(full, "rb") as f:
+            return f.read()
+
+
+def main():
+    parser = argparse.ArgumentParser(description="Serve a release folder over HTTPS at " + PREFIX)
+    parser.add_argument("--root", required=True)
+    parser.add_argument("--cert", required=True)
+    parser.add_argument("--key", required=True)
+    parser.add_argument("--port", type=int, default=int(os.environ.get("MAKETOR_TEST_PORT", "47443")))
+    parser.add_argument("--log")
+    args = parser.parse_args()
+    server = ReleaseServer(args.root, args.cert, args.key, args.port, args.log).start()
+    print(f"serving {args.root} at https://localhost:{args.port}{PREFIX}", flush=True)
+    try:
+        threading.Event().wait()
+    except KeyboardInterrupt:
+        pass
+    server.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

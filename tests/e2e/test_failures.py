@@ -1,0 +1,117 @@
+"""Failed updates: the exact text in the setup log, and nothing changed in the installation."""
+import os
+import shutil
+import unittest
+
+from harness import (LifecycleTest, cross_program, log_errors, noise, registry_values, run_setup, sample_files,
+                     wait_until, wine, wine_background)
+
+CONNECTION = "Нет связи с сайтом Торвел. Проверьте интернет и повторите."
+SIGNATURE = "Файлы на сайте не прошли проверку подписи — установка остановлена."
+APP_OPEN = "Макетор открыт — закройте его и нажмите «Повторить»."
+CHANGED = "data/catalog.json"  # the one file the next release changes
+NOT_DOWNLOADED = "Не скачан " + CHANGED + " — проверьте интернет и повторите."
+DAMAGED = "Файл " + CHANGED + " повреждён при загрузке — повторите."
+CANCELLED = "Установка отменена."
+
+
+class FailedUpdate(LifecycleTest):
+    """One installation of v1; each case tries to update it to v2 and must leave it exactly as it was."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        files = sample_files("v1")
+        cls.v1 = cls.make_release("1.4.0", files)
+        files[CHANGED] = noise(400_000, "catalog v2")  # big enough to be cut in the middle
+        cls.v2 = cls.make_release("1.5.0", files)
+
+    def setUp(self):
+        super().setUp()
+        self.folder = self.new_folder()
+        self.install(self.folder, self.v1)
+        self.assertEqual(log_errors(), [])
+        self.before = (self.folder.files(), registry_values())
+
+    def served_copy(self, name):
+        """A copy of v2's release folder that a case may spoil."""
+        copy = os.path.join(self.workdir, name)
+        shutil.rmtree(copy, ignore_errors=True)
+        shutil.copytree(self.v2.folder, copy)
+        self.server.set_root(copy)
+        return copy
+
+    # Ways to break the update -----------------------------------------------------------------------------------
+    def no_server(self):
+        root = self.host.stop_serving()
+        self.addCleanup(self.host.start, root)
+
+    def fault(self, path, fault):
+        return lambda: self.server.set_fault(path, fault)
+
+    def changed_manifest_byte(self):
+        manifest = os.path.join(self.served_copy("changed-byte"), "manifest.json")
+        with open(manifest, "rb") as f:
+            text = f.read()
+        with open(manifest, "wb") as f:
+            f.write(text.replace(b'"1.5.0"', b'"1.5.1"'))
+
+    def signature_of_another_release(self):
+        shutil.copy(os.path.join(self.v1.folder, "manifest.sig"), self.served_copy("other-signature"))
+
+    def damaged_blob(self):
+        blob = os.path.join(self.served_copy("damaged-blob"), "blobs", os.path.basename(self.v2.blob_path(CHANGED)))
+        with open(blob, "r+b") as f:
+            f.seek(os.path.getsize(blob) // 2)
+            byte = f.read(1)
+            f.seek(-1, os.SEEK_CUR)
+            f.write(bytes([byte[0] ^ 0xFF]))
+
+    def application_open(self):
+        self.start_standin(self.folder.windows + "\\maketor.exe")
+
+    def target_held_open(self):
+        self.start_standin(cross_program("maketor_standin.exe"), "--hold", self.folder.windows + "\\data\\catalog.json")
+
+    def test_failures_leave_the_installation_unchanged(self):
+        blob = self.v2.request_path(CHANGED)
+        cases = [
+            ("no server", self.no_server, CONNECTION),
+            ("manifest answered 404", self.fault("/maketor/app/manifest.json", ("status", 404)), CONNECTION),
+            ("signature answered 500", self.fault("/maketor/app/manifest.sig", ("status", 500)), CONNECTION),
+            ("manifest cut short", self.fault("/maketor/app/manifest.json", ("cut", 100)), CONNECTION),
+            ("manifest changed after signing", self.changed_manifest_byte, SIGNATURE),
+            ("signature of another release", self.signature_of_another_release, SIGNATURE),
+            ("damaged blob", self.damaged_blob, DAMAGED),
+            ("blob answered 404", self.fault(blob, ("status", 404)), NOT_DOWNLOADED),
+            ("blob answered 500", self.fault(blob, ("status", 500)), NOT_DOWNLOADED),
+            ("connection cut mid-blob", self.fault(blob, ("cut", 200_000)), NOT_DOWNLOADED),
+            ("application open", self.application_open, APP_OPEN),
+            ("target held open", self.target_held_open,
+             "Файл занят: " + self.folder.windows + "\\" + CHANGED + " — закройте макетор."),
+        ]
+        for case, (name, break_update, text) in enumerate(cases):
+            with self.subTest(name):
+                if case:
+                    self.tearDown()
+                    self.doCleanups()
+                    self.setUp()
+                self.serve(self.v2)
+                break_update()
+                run_setup("/update", "/dir", self.folder.windows, "/auto")
+                self.assertEqual(log_errors(), [text])
+                self.assertEqual((self.folder.files(), registry_values()), self.before)
+
+    def test_cancel_during_a_slow_download(self):
+        self.serve(self.v2)
+        self.server.set_fault(self.v2.request_path(CHANGED), ("slow", 20))
+        setup = wine_background(cross_program("maketor-setup.exe"), "/update", "/dir", self.folder.windows, "/auto")
+        wait_until(lambda: self.server.blob_requests(), 60, "the blob request")
+        self.assertEqual(wine(cross_program("setup_window.exe"), "close").returncode, 0)
+        setup.wait(60)
+        self.assertEqual(log_errors(), [CANCELLED])
+        self.assertEqual((self.folder.files(), registry_values()), self.before)
+
+
+if __name__ == "__main__":
+    unittest.main()

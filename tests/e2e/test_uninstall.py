@@ -1,0 +1,139 @@
+"""Unattended uninstalls with the real setup program under Wine, and records that point outside the folder."""
+import glob
+import os
+import unittest
+
+from harness import (LEGACY_SHORTCUT_NAMES, SETUP_EXE, SHORTCUT_NAME, LifecycleTest, cross_program,
+                     desktop_folder, log_errors, registry_values, run_setup, sample_files, setup_log_lines,
+                     shortcut_paths, start_menu_folder, user_data_folder, user_folders, wait_until, wine,
+                     wine_background)
+
+APP_OPEN = "Макетор открыт — закройте его и нажмите «Повторить»."
+
+
+class Uninstall(LifecycleTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.v1 = cls.make_release("1.4.0", sample_files("v1", with_setup=True))
+
+    def setUp(self):
+        super().setUp()
+        self.folder = self.new_folder()
+        self.install(self.folder, self.v1)
+        self.assertEqual(log_errors(), [])
+        # The user's own data, which goes only with the data option.
+        os.makedirs(user_data_folder(), exist_ok=True)
+        with open(os.path.join(user_data_folder(), "settings.json"), "w") as f:
+            f.write("{}")
+
+    def assert_uninstalled(self, remaining_files):
+        self.assertEqual(log_errors(), [])
+        self.assertEqual(setup_log_lines()[-1], "удалено из " + self.folder.windows)
+        self.assertEqual(self.folder.snapshot(), remaining_files)
+        self.assertEqual([p for p in shortcut_paths() if os.path.exists(p)], [])
+        self.assertIsNone(registry_values())
+        self.assertTrue(os.path.exists(os.path.join(user_data_folder(), "settings.json")))
+
+    def add_user_font(self):
+        with open(self.folder.path("fonts/мой шрифт.ttf"), "wb") as f:
+            f.write(b"user font")
+
+    def legacy_shortcuts_only(self):
+        os.remove(os.path.join(start_menu_folder(), SHORTCUT_NAME))
+        for folder in (start_menu_folder(), desktop_folder()):
+            for name in LEGACY_SHORTCUT_NAMES:
+                with open(os.path.join(folder, name), "wb") as f:
+                    f.write(b"old link")
+
+    def test_uninstall_without_data_option(self):
+        cases = [
+            ("everything goes", lambda: None, None),
+            ("a file of the user keeps its folder", self.add_user_font, {"fonts/мой шрифт.ttf": b"user font"}),
+            ("shortcuts of earlier releases", self.legacy_shortcuts_only, None),
+        ]
+        for index, (name, prepare, remaining) in enumerate(cases):
+            with self.subTest(name):
+                if index:
+                    self.setUp()
+                prepare()
+                run_setup("/uninstall", "/dir", self.folder.windows, "/auto")
+                self.assert_uninstalled(remaining)
+
+    def test_uninstall_started_as_setup_exe_inside_the_folder(self):
+        temp = user_folders()["TEMP"]
+        copies_before = set(glob.glob(os.path.join(temp, "maketor-setup-*.exe")))
+        # As the uninstall entry starts it, with the folder taken from the entry.
+        run_setup("/uninstall", "/auto", exe=self.folder.windows + "\\setup.exe")
+        self.assert_uninstalled(None)
+        # It ran from a temporary copy, which stays until a later start removes it.
+        self.assertEqual(len(set(glob.glob(os.path.join(temp, "maketor-setup-*.exe"))) - copies_before), 1)
+
+    def test_uninstall_with_data_option(self):
+        # The option is the window's check box (no command-line switch), so this run is driven by the window:
+        # tick "Удалить и мои данные…" (its box sits at 32, 184 below the one paragraph), then Enter.
+        self.add_user_font()
+        setup = wine_background(SETUP_EXE, "/uninstall", "/dir", self.folder.windows)
+        self.assertEqual(wine(cross_program("setup_window.exe"), "click", "41", "193").returncode, 0)
+        self.assertEqual(wine(cross_program("setup_window.exe"), "enter").returncode, 0)
+        wait_until(lambda: setup_log_lines()[-1:] == ["удалено из " + self.folder.windows], 60, "the uninstall")
+        wine(cross_program("setup_window.exe"), "close")
+        setup.wait(60)
+        self.assertEqual(log_errors(), [])
+        self.assertFalse(os.path.exists(self.folder.unix))
+        self.assertFalse(os.path.exists(user_data_folder()))
+        self.assertEqual([p for p in shortcut_paths() if os.path.exists(p)], [])
+        self.assertIsNone(registry_values())
+
+    def test_application_open(self):
+        before = (self.folder.files(), registry_values())
+        self.start_standin(self.folder.windows + "\\maketor.exe")
+        run_setup("/uninstall", "/dir", self.folder.windows, "/auto")
+        self.assertEqual(log_errors(), [APP_OPEN])
+        self.assertEqual((self.folder.files(), registry_values()), before)
+
+
+class PoisonedRecord(LifecycleTest):
+    """Record keys that lead out of the folder delete nothing there, whether the uninstaller or an update
+    (which deletes recorded files the release no longer has) reads them."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.v1 = cls.make_release("1.4.0", sample_files("v1"))
+
+    def test_poisoned_keys_delete_nothing_outside(self):
+        runs = [
+            ("uninstall", ("/uninstall", "/auto")),
+            ("update", ("/update", "/auto")),
+        ]
+        for index, (name, args) in enumerate(runs):
+            with self.subTest(name):
+                if index:
+                    self.setUp()
+                folder = self.new_folder()
+                self.install(folder, self.v1)
+                outside = folder.root  # the folder that holds the installation folder
+                victims = {
+                    "../outside.txt": os.path.join(outside, "outside.txt"),
+                    "..\\outside-back.txt": os.path.join(outside, "outside-back.txt"),
+                    "data/../../outside-nested.txt": os.path.join(outside, "outside-nested.txt"),
+                    folder.windows.rsplit("\\", 1)[0] + "\\absolute.txt": os.path.join(outside, "absolute.txt"),
+                    folder.windows.rsplit("\\", 1)[0].replace("\\", "/") + "/forward.txt":
+                        os.path.join(outside, "forward.txt"),
+                    folder.windows[2:].rsplit("\\", 1)[0] + "\\rooted.txt": os.path.join(outside, "rooted.txt"),
+                }
+                for path in victims.values():
+                    with open(path, "w") as f:
+                        f.write("not the installer's")
+                record = folder.record()
+                record["files"].update({key: "0" * 64 for key in victims})
+                folder.write_record(record)
+
+                run_setup(*args[:1], "/dir", folder.windows, *args[1:])
+                self.assertEqual(log_errors(), [])
+                self.assertEqual([p for p in victims.values() if not os.path.exists(p)], [])
+
+
+if __name__ == "__main__":
+    unittest.main()
