@@ -8,6 +8,8 @@ if(MAKETOR_PORTABLE_SOURCES)
   target_compile_options(maketor_portable PRIVATE ${MAKETOR_HOST_FLAGS})
 endif()
 
+include(tools/publisher/lzms-writer.cmake)
+
 option(MAKETOR_SANITIZE "Build host tests with ASan and UBSan" ON)
 
 foreach(sub tools/publisher tests/host tests/fuzz bench)

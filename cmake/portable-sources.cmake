@@ -1,3 +1,4 @@
 # Plain C++ with no Windows header. The product compiles them, and so do the host tools, tests and fuzzers.
 set(MAKETOR_PORTABLE_SOURCES
+  "${CMAKE_SOURCE_DIR}/platform/lzms_container.cpp"
 )

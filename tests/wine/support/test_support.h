@@ -1,0 +1,31 @@
+#pragma once
+// Helpers shared by the test suites that run under Wine: files, folders and processes.
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// Folder of the running test executable (the cross build folder).
+std::wstring testExeDir();
+// The product built beside the tests.
+std::wstring productExePath();
+// The user's temporary folder, without a trailing separator.
+std::wstring tempFolder();
+// A new empty folder below the temporary folder, unique to this call.
+std::wstring makeScratchFolder(const std::wstring& tag);
+
+bool writeFileBytes(const std::wstring& path, const std::string& bytes);
+// The whole file, or an empty string when it cannot be read.
+std::string readFileBytes(const std::wstring& path);
+bool pathExists(const std::wstring& path);
+// Removes a file or a folder with everything below it.
+void removeTree(const std::wstring& path);
+
+struct ProcessResult {
+    bool started = false;
+    bool finished = false;  // false when the timeout ran out (the process is then terminated)
+    DWORD exitCode = 0;
+    DWORD processId = 0;
+};
+// Starts exePath with the argument string and waits up to timeoutMs for it to end.
+ProcessResult runProcess(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs);
