@@ -27,6 +27,9 @@ void paintWindow(HDC windowDc, const RECT& client) {
     if (!backBuffer) return;
     GdipGraphics window;
     gdip::GdipCreateFromHDC(windowDc, outPtr(window));
-    // Pixel size, not the DPI-adjusted "natural" size: the bitmap is exactly the client area.
+    // The back buffer is opaque and exactly the client area: a plain copy at its pixel size (not the
+    // DPI-adjusted "natural" size), with no blending and no resampling.
+    gdip::GdipSetCompositingMode(window.get(), CompositingModeSourceCopy);
+    gdip::GdipSetInterpolationMode(window.get(), InterpolationModeNearestNeighbor);
     gdip::GdipDrawImageRectI(window.get(), backBuffer.get(), 0, 0, width, height);
 }
