@@ -50,6 +50,11 @@ GdipBrush solidBrush(uint32_t argb) {
 bool isHovered(int32_t id) { return appState.hoveredId == id; }
 bool isPressed(int32_t id) { return appState.pressedId == id; }
 
+// Pressed wins over hovered: a button held down keeps that look while the pointer is off it.
+uint32_t stateColour(int32_t id, uint32_t normal, uint32_t hovered, uint32_t pressed) {
+    return isPressed(id) ? pressed : isHovered(id) ? hovered : normal;
+}
+
 }  // namespace
 
 GdipFont makeFont(float logicalSize, bool bold) {
@@ -137,18 +142,14 @@ void drawButton(Surface surface, Box rect, const wchar_t* label, int32_t id, But
                 fillRoundRect(surface,
                               {rect.x + scaled(2.0f), rect.y + scaled(drop), rect.width - scaled(4.0f), rect.height},
                               shadowRadius, palette::kAccentShadow);
-            const uint32_t body = isPressed(id)   ? palette::kAccentPressed
-                                  : isHovered(id) ? palette::kAccentHover
-                                                  : palette::kAccent;
-            fillRoundRect(surface, rect, radius, body);
+            fillRoundRect(surface, rect, radius,
+                          stateColour(id, palette::kAccent, palette::kAccentHover, palette::kAccentPressed));
             labelColour = palette::kOnAccent;
             break;
         }
         case ButtonStyle::Danger: {
-            const uint32_t body = isPressed(id)   ? palette::kDangerPressed
-                                  : isHovered(id) ? palette::kDangerHover
-                                                  : palette::kDanger;
-            fillRoundRect(surface, rect, radius, body);
+            fillRoundRect(surface, rect, radius,
+                          stateColour(id, palette::kDanger, palette::kDangerHover, palette::kDangerPressed));
             labelColour = palette::kWhite;
             break;
         }

@@ -3,22 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "app/startup.h"
+#include "gdiplus_environment.h"
 #include "ui/gdiplus_holders.h"
 #include "ui/layout.h"
 
 namespace {
 
-class GdiplusEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-    }
-    void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
-
-private:
-    ULONG_PTR token_ = 0;
-};
 testing::Environment* const gdiplusEnvironment = testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
 LPARAM at(int x, int y) { return MAKELPARAM(x, y); }

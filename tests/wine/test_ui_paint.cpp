@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "gdiplus_environment.h"
 #include "test_support.h"
 #include "ui/resources.h"
 #include "ui/theme.h"
@@ -13,11 +14,10 @@
 namespace {
 
 // GDI+ for the whole process, and the product's own fonts and logo, loaded as the product loads them.
-class UiEnvironment : public testing::Environment {
+class UiEnvironment : public GdiplusEnvironment {
 public:
     void SetUp() override {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
+        GdiplusEnvironment::SetUp();
         product_ = LoadLibraryExW(productExePath().c_str(), nullptr,
                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
         if (product_) loadUiResources(reinterpret_cast<HINSTANCE>(product_));
@@ -25,11 +25,10 @@ public:
     void TearDown() override {
         releaseUiResources();
         if (product_) FreeLibrary(product_);
-        Gdiplus::GdiplusShutdown(token_);
+        GdiplusEnvironment::TearDown();
     }
 
 private:
-    ULONG_PTR token_ = 0;
     HMODULE product_ = nullptr;
 };
 testing::Environment* const uiEnvironment = testing::AddGlobalTestEnvironment(new UiEnvironment);
@@ -105,17 +104,24 @@ protected:
     uint32_t pixelAt(const OffscreenFrame& frame, float logicalX, float logicalY) const {
         return frame.rgb(device(logicalX), device(logicalY));
     }
+    // The scene painted at this scale, with the hover and press ids it leaves in appState.
+    std::unique_ptr<OffscreenFrame> paintScene(const Scene& scene, int32_t hovered = -1, int32_t pressed = -1) const {
+        applyScene(scene, scale());
+        appState.hoveredId = hovered;
+        appState.pressedId = pressed;
+        const SIZE size = sceneClientSize(scene, scale());
+        auto frame = std::make_unique<OffscreenFrame>(size.cx, size.cy);
+        frame->paint();
+        return frame;
+    }
 };
 
 TEST_P(PaintedScreens, HitListHoldsExactlyTheControlsInDrawingOrder) {
     for (const Scene& scene : allScenes()) {
         SCOPED_TRACE(scene.name);
-        applyScene(scene, scale());
-        const SIZE size = sceneClientSize(scene, scale());
-        OffscreenFrame frame(size.cx, size.cy);
-        ASSERT_TRUE(frame.valid());
         appState.hitRects.assign(3, HitRect{1, 1, 1, 1, 77});  // a previous frame's list must not survive
-        frame.paint();
+        const auto frame = paintScene(scene);
+        ASSERT_TRUE(frame->valid());
 
         const std::vector<LogicalRect> expected = expectedHits(scene.name);
         ASSERT_EQ(appState.hitRects.size(), expected.size());
@@ -134,11 +140,9 @@ TEST_P(PaintedScreens, HitListHoldsExactlyTheControlsInDrawingOrder) {
 TEST_P(PaintedScreens, ShapesHaveThePaletteColours) {
     for (const Scene& scene : allScenes()) {
         SCOPED_TRACE(scene.name);
-        applyScene(scene, scale());
-        const SIZE size = sceneClientSize(scene, scale());
-        OffscreenFrame frame(size.cx, size.cy);
+        const auto painted = paintScene(scene);
+        const OffscreenFrame& frame = *painted;
         ASSERT_TRUE(frame.valid());
-        frame.paint();
         for (const ExpectedPixel& p : expectedPixels(scene.name))
             EXPECT_LE(channelDistance(pixelAt(frame, p.x, p.y), p.rgb), 2u)
                 << std::hex << "at " << p.x << "," << p.y << " got " << pixelAt(frame, p.x, p.y) << " want " << p.rgb;
@@ -151,10 +155,8 @@ TEST_P(PaintedScreens, ShapesHaveThePaletteColours) {
 }
 
 TEST_P(PaintedScreens, PrimaryShadowFadesBelowTheButton) {
-    applyScene(*findScene("choose-install"), scale());
-    OffscreenFrame frame(sceneClientSize(*findScene("choose-install"), scale()).cx,
-                         sceneClientSize(*findScene("choose-install"), scale()).cy);
-    frame.paint();
+    const auto painted = paintScene(*findScene("choose-install"));
+    const OffscreenFrame& frame = *painted;
     const uint32_t nearEdge = pixelAt(frame, 488, 637.2f), farther = pixelAt(frame, 488, 640.5f),
                    beyond = pixelAt(frame, 488, 643);
     EXPECT_LT(nearEdge & 0xFF, farther & 0xFF) << std::hex << nearEdge << " " << farther;  // blue drops most
@@ -185,12 +187,8 @@ TEST_P(PaintedScreens, ButtonsFollowHoverAndPress) {
         {"choose-install", 101, -1, 34.5f, 341, 0xFFB400},  // a ticked box looks the same under the pointer
     };
     for (const ButtonLook& c : cases) {
-        applyScene(*findScene(c.scene), scale());
-        appState.hoveredId = c.hovered;
-        appState.pressedId = c.pressed;
-        const SIZE size = sceneClientSize(*findScene(c.scene), scale());
-        OffscreenFrame frame(size.cx, size.cy);
-        frame.paint();
+        const auto painted = paintScene(*findScene(c.scene), c.hovered, c.pressed);
+        const OffscreenFrame& frame = *painted;
         EXPECT_LE(channelDistance(pixelAt(frame, c.x, c.y), c.rgb), 2u)
             << c.scene << " hovered " << c.hovered << " pressed " << c.pressed << std::hex << " got "
             << pixelAt(frame, c.x, c.y);
@@ -198,15 +196,9 @@ TEST_P(PaintedScreens, ButtonsFollowHoverAndPress) {
 }
 
 TEST_P(PaintedScreens, UntickedBoxDarkensItsOutlineUnderThePointer) {
-    const Scene& scene = *findScene("choose-install");
-    const SIZE size = sceneClientSize(scene, scale());
-    applyScene(scene, scale());
-    OffscreenFrame plain(size.cx, size.cy);
-    plain.paint();
-    applyScene(scene, scale());
-    appState.hoveredId = 102;
-    OffscreenFrame hovered(size.cx, size.cy);
-    hovered.paint();
+    const auto plainFrame = paintScene(*findScene("choose-install"));
+    const auto hoveredFrame = paintScene(*findScene("choose-install"), 102);
+    const OffscreenFrame &plain = *plainFrame, &hovered = *hoveredFrame;
     // The left edge of row 2's box (x 32, y 376 to 394): one device pixel wide at every scale.
     const int y = device(385);
     int darker = 0;

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 
+#include "gdiplus_environment.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -16,17 +17,6 @@ namespace {
 const wchar_t kFontSubstitutes[] = L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontSubstitutes";
 const wchar_t kChildVariable[] = L"MAKETOR_FONT_CHILD";
 
-class GdiplusEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        Gdiplus::GdiplusStartupInput input;
-        Gdiplus::GdiplusStartup(&token_, &input, nullptr);
-    }
-    void TearDown() override { Gdiplus::GdiplusShutdown(token_); }
-
-private:
-    ULONG_PTR token_ = 0;
-};
 testing::Environment* const gdiplusEnvironment = testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
 
 struct LibraryDataFile {
