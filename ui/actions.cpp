@@ -5,6 +5,7 @@
 
 #include "app/app_state.h"
 #include "platform/text.h"
+#include "ui/folder_chooser.h"
 
 void launchApplication() {
     const std::wstring exe = pathJoin(appState.installDir, L"maketor.exe");
@@ -28,6 +29,10 @@ void performAction(int id) {
                 appState.cancelRequested.exchange(true);
             else
                 PostMessageW(window, WM_CLOSE, 0, 0);
+            break;
+        case 3:
+            // Still drawn on a failed Choose screen, but the folder is only changed before a first run.
+            if (phase == Ready) chooseInstallFolder();
             break;
         case 4:
             appState.desktopShortcut = !appState.desktopShortcut;

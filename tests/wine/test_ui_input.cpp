@@ -1,0 +1,118 @@
+// The window procedure on a real window: pointer messages against the frame on screen, keys during a run,
+// and a DPI change.
+#include <gtest/gtest.h>
+
+#include "app/startup.h"
+#include "gdiplus_environment.h"
+#include "ui/gdiplus_holders.h"
+#include "ui/layout.h"
+
+namespace {
+
+testing::Environment* const gdiplusEnvironment = testing::AddGlobalTestEnvironment(new GdiplusEnvironment);
+
+LPARAM at(int x, int y) { return MAKELPARAM(x, y); }
+
+class WindowInput : public testing::Test {
+protected:
+    void open(RunMode mode) {
+        appState.runMode = mode;
+        appState.phase.store(Ready);
+        appState.uiScale = 1.0f;
+        appState.hoveredId = appState.pressedId = -1;
+        appState.removeUserData = false;
+        appState.selectedComponents = {true, false, false, false, false};
+        window_ = createMainWindow(GetModuleHandleW(nullptr));
+        ASSERT_NE(window_, nullptr);
+        appState.uiScale = 1.0f;  // whatever the display says, the test lays out at 1.0
+        ShowWindow(window_, SW_SHOWNOACTIVATE);
+        repaint();
+    }
+    void TearDown() override {
+        appState.phase.store(Ready);
+        if (IsWindow(window_)) DestroyWindow(window_);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        }
+    }
+    void repaint() {
+        InvalidateRect(window_, nullptr, FALSE);
+        UpdateWindow(window_);
+    }
+    void clickWithoutMoving(int x, int y) {
+        SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, at(x, y));
+        SendMessageW(window_, WM_LBUTTONUP, 0, at(x, y));
+    }
+    bool closePosted() {
+        MSG message;
+        return PeekMessageW(&message, window_, WM_CLOSE, WM_CLOSE, PM_REMOVE) != 0;
+    }
+    HWND window_ = nullptr;
+};
+
+TEST_F(WindowInput, ClickActsOnTheControlOnScreenNotOnTheOneThatWasThere) {
+    open(Uninstall);
+    SendMessageW(window_, WM_MOUSEMOVE, 0, at(100, 193));  // over "Удалить и мои данные…"
+    EXPECT_EQ(appState.hoveredId, RemoveUserDataBox);
+    // The uninstall starts and the next frame shows only its status where the checkbox was.
+    appState.phase.store(Running);
+    repaint();
+    clickWithoutMoving(100, 193);
+    EXPECT_FALSE(appState.removeUserData) << "the option the running uninstaller reads was toggled";
+    EXPECT_EQ(appState.hoveredId, -1);
+}
+
+TEST_F(WindowInput, ClickOnACheckboxTogglesIt) {
+    open(Uninstall);
+    SendMessageW(window_, WM_MOUSEMOVE, 0, at(100, 193));
+    clickWithoutMoving(100, 193);
+    EXPECT_TRUE(appState.removeUserData);
+    clickWithoutMoving(100, 193);
+    EXPECT_FALSE(appState.removeUserData);
+}
+
+TEST_F(WindowInput, PressDragOffAndReleaseDoesNothing) {
+    open(Install);
+    SendMessageW(window_, WM_MOUSEMOVE, 0, at(300, 390));  // row 2
+    SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, at(300, 390));
+    EXPECT_EQ(appState.pressedId, 102);
+    SendMessageW(window_, WM_MOUSEMOVE, MK_LBUTTON, at(300, 160));
+    SendMessageW(window_, WM_LBUTTONUP, 0, at(300, 160));
+    EXPECT_EQ(appState.pressedId, -1);
+    EXPECT_FALSE(appState.selectedComponents[2]);
+    clickWithoutMoving(300, 390);
+    EXPECT_TRUE(appState.selectedComponents[2]);
+    clickWithoutMoving(300, 300);  // row 0: not a control
+    EXPECT_TRUE(appState.selectedComponents[0]);
+}
+
+TEST_F(WindowInput, KeysDuringARun) {
+    open(Install);
+    appState.phase.store(Running);
+    SendMessageW(window_, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(closePosted()) << "Escape during a run is ignored";
+    SendMessageW(window_, WM_KEYDOWN, VK_RETURN, 0);
+    EXPECT_EQ(appState.phase.load(), Running);
+    EXPECT_FALSE(closePosted());
+    appState.phase.store(Failed);
+    SendMessageW(window_, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(closePosted());
+}
+
+TEST_F(WindowInput, DpiChangeScalesTheNextFrame) {
+    open(Install);
+    RECT suggested{100, 100, 100 + 900 + 20, 100 + 990 + 40};
+    SendMessageW(window_, WM_DPICHANGED, MAKEWPARAM(144, 144), reinterpret_cast<LPARAM>(&suggested));
+    EXPECT_FLOAT_EQ(appState.uiScale, 1.5f);
+    repaint();
+    RECT client;
+    GetClientRect(window_, &client);
+    ASSERT_FALSE(appState.hitRects.empty());
+    const HitRect& mainButton = appState.hitRects[appState.hitRects.size() - 2];
+    EXPECT_EQ(mainButton.id, MainButton);
+    EXPECT_FLOAT_EQ(mainButton.x, static_cast<float>(client.right) - 192.0f * 1.5f);
+    EXPECT_FLOAT_EQ(mainButton.y, static_cast<float>(client.bottom) - 64.0f * 1.5f);
+    EXPECT_FLOAT_EQ(mainButton.width, 240.0f);
+}
+
+}  // namespace

@@ -1,0 +1,66 @@
+#pragma once
+// What the window shows and how it reacts, as plain functions of the state: no drawing, no window.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/app_state.h"
+
+enum class Screen : int32_t { Choose, Progress, Finished, ConfirmUninstall, Uninstalling, Uninstalled };
+enum class ButtonStyle : int32_t { Primary = 0, Secondary = 1, Danger = 2 };
+
+// Control ids carried by the hit rectangles.
+enum ControlId : int32_t {
+    NoControl = -1,
+    MainButton = 1,
+    SecondButton = 2,
+    ChangeFolderButton = 3,
+    DesktopShortcutBox = 4,
+    LaunchAfterInstallBox = 5,
+    RemoveUserDataBox = 6,
+    FirstComponentRow = 100,  // row i has id 100 + i; row 0 is never recorded
+};
+
+// Side margin of every screen, logical px.
+constexpr float kMargin = 32.0f;
+
+Screen screenFor(RunMode mode, int32_t phase, uint64_t bytesDone, uint64_t bytesTotal);
+const wchar_t* screenTitle(Screen screen, RunMode mode, bool hasInstalledVersion);
+
+// The label of button 1 while the phase is Ready or Failed.
+const wchar_t* mainButtonLabel(int32_t phase, RunMode mode, const std::string& installedVersion,
+                               const std::string& offeredVersion);
+
+// One button of the bar: its left edge lies `fromRight` logical px left of W − M.
+struct BarButton {
+    int32_t id;
+    ButtonStyle style;
+    const wchar_t* label;
+    float fromRight;
+    float width;
+};
+// The bar's buttons from right to left (which is also their drawing order); mainLabel is used in Ready and
+// Failed.
+std::vector<BarButton> buttonBarFor(int32_t phase, RunMode mode, const wchar_t* mainLabel);
+
+// min(done / total, 1) in single precision; 0 when total is 0.
+float progressFraction(uint64_t bytesDone, uint64_t bytesTotal);
+// Width of the filled bar for a track width (both in the same unit) and the minimum width in that unit;
+// 0 when nothing is to be drawn.
+float progressBarWidth(float trackWidth, float fraction, float minimumWidth);
+// "12.3 из 45.6 МБ", or empty when total is 0.
+std::wstring progressFiguresText(uint64_t bytesDone, uint64_t bytesTotal);
+
+// "N МБ" for a component row, or empty when no size is to be shown.
+std::wstring componentSizeText(bool sizesKnown, uint64_t bytes);
+// True for rows 1 to 3 whose graphics vendor is among the machine's adapters.
+bool componentMatchesAdapter(int index, const std::vector<uint32_t>& gpuVendorIds);
+// The row's title, with the adapter note when it matches.
+std::wstring componentRowTitle(int index, const std::vector<uint32_t>& gpuVendorIds);
+
+// The install folder for a folder the user picked: a folder named "Maketor" is used as it is, any other
+// gets the subfolder "Torvel Maketor".
+std::wstring installFolderForChoice(const std::wstring& chosenPath);
+
+// Id of the last rectangle containing the point (left and top edges inside), or −1.
+int32_t hitTest(const std::vector<HitRect>& rects, float x, float y);
