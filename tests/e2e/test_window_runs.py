@@ -16,7 +16,7 @@ from harness import (LifecycleTest, adapter_selection, cross_program, delete_reg
                      read_text, registry_values, remove_shortcuts, sample_files, user_folders,
                      wait_for_setup_to_finish, wait_until, wine)
 from test_window import (ACCENT, EMPTY, FINISHED_MAIN_BODY, LAUNCH_BOX, LAUNCH_BOX_PIXEL, MAIN_BUTTON, MAIN_BUTTON_BODY,
-                         WHITE, SetupWindow, close_to, error_pixels, wait_for, xdotool)
+                         WHITE, SetupWindow, close_to, error_pixels, wait_for)
 
 CANCELLED = "Установка отменена."
 SLOW_FILE = "data/models/зал.bin"
@@ -33,10 +33,15 @@ class DecoratedSetupWindow(SetupWindow):
             name, *numbers = line.split()
             located[name] = [int(n) for n in numbers]
         self.left, self.top, self.width, self.height = located["client"]
-        self.close_box = tuple(located["close"])
+        close_x, close_y = located["close"]
+        self.close_box = (close_x - self.left, close_y - self.top)  # above the client area
 
     def click_close_box(self):
-        xdotool_click_at_screen(self.close_box)
+        self.click(self.close_box)
+
+    def press_alt_f4(self):
+        self.click(EMPTY)  # the window has the keyboard
+        self.key("alt+F4")
 
     def shown(self):
         return self.process.poll() is None
@@ -47,15 +52,6 @@ class DecoratedSetupWindow(SetupWindow):
             self.process.kill()
             self.process.wait(timeout=30)
         wait_for_setup_to_finish(60)
-
-
-def xdotool_click_at_screen(point):
-    xdotool("mousemove", *point)
-    time.sleep(0.25)
-    xdotool("mousedown", 1)
-    time.sleep(0.2)
-    xdotool("mouseup", 1)
-    time.sleep(0.3)
 
 
 # The button bar tells the phase apart (MAIN_BUTTON_BODY and FINISHED_MAIN_BODY lie 10 px apart):
@@ -108,24 +104,31 @@ class WindowDuringRuns(LifecycleTest):
         slow = self.release.entries[SLOW_FILE]["sha256"]
         wait_until(lambda: slow in self.server.blob_requests(), 30, "the slow blob's request")
 
-    def test_close_box_cancels_the_run_and_then_closes_the_window(self):
+    def cancel_and_close(self, request_close):
+        """A close request during the run cancels it and keeps the window; the same request after it closes."""
         window = self.open_window(slow_seconds=20)
         self.start_run(window)
         self.assertEqual(error_pixels(window, window.capture()), 0)
 
-        window.click_close_box()
-        wait_until(lambda: log_errors(), 20, "the run to end")
-        self.assertEqual(log_errors(), [CANCELLED])
+        request_close(window)
+        wait_until(lambda: log_errors() or not window.shown(), 20, "the run to end")
         time.sleep(0.5)  # a few timer ticks: the window would have gone by now
-        self.assertTrue(window.shown(), "the close box during a run only cancels it")
+        self.assertTrue(window.shown(), "a close request during a run only cancels it")
+        self.assertEqual(log_errors(), [CANCELLED])
         wait_for(lambda: phase_on_screen(window) == "ready or failed", 5, "the failed screen")
         frame = window.capture("window-cancelled")
         self.assertGreater(error_pixels(window, frame), 20, "the error text in red")
         self.assertFalse(os.path.exists(self.folder.path("install.json")))
         self.assertIsNone(registry_values())
 
-        window.click_close_box()
-        self.assertTrue(window.exited(20), "after the run the close box closes the window")
+        request_close(window)
+        self.assertTrue(window.exited(20), "after the run a close request closes the window")
+
+    def test_close_box_cancels_the_run_and_then_closes_the_window(self):
+        self.cancel_and_close(DecoratedSetupWindow.click_close_box)
+
+    def test_alt_f4_cancels_the_run_and_then_closes_the_window(self):
+        self.cancel_and_close(DecoratedSetupWindow.press_alt_f4)
 
     def test_keys_during_a_run_are_ignored_and_enter_on_finished_launches(self):
         window = self.open_window(slow_seconds=6)
