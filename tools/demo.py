@@ -36,7 +36,7 @@ COMPONENT_NAMES = ("Макетор", "NVIDIA DLSS", "AMD FidelityFX", "Intel XeS
 UPDATE_FINISHED_LEFT = (424, 376)
 UNINSTALL_MAIN = (488, 376)        # "Удалить": W − M − 160 .. W − M
 UNINSTALL_MAIN_LEFT = (414, 376)   # red while it asks; outside "Закрыть" (428..568) once done
-UNINSTALLED_CLOSE = (498, 376)
+UNINSTALLED_CLOSE = (436, 376)     # inside "Закрыть" (428..568), left of its label
 
 ACCENT, DANGER, WHITE = (0xFF, 0xB4, 0x00), (0xE5, 0x48, 0x4D), (0xFF, 0xFF, 0xFF)
 
@@ -110,6 +110,9 @@ class Window:
         time.sleep(0.25)
         xdotool("click", "1")
         time.sleep(0.3)
+        # Off the window again, so that no button stays hovered and changes colour.
+        xdotool("mousemove", max(self.left - 20, 0), max(self.top - 20, 0))
+        time.sleep(0.1)
         say(f"clicked {what} at {point[0]},{point[1]}")
 
     def grab(self):
