@@ -111,8 +111,9 @@ class Window:
         xdotool("click", "1")
         time.sleep(0.3)
         # Off the window again, so that no button stays hovered and changes colour.
+        # Wine notices the pointer's leave on a timer of its own.
         xdotool("mousemove", max(self.left - 20, 0), max(self.top - 20, 0))
-        time.sleep(0.1)
+        time.sleep(0.3)
         say(f"clicked {what} at {point[0]},{point[1]}")
 
     def grab(self):
@@ -156,6 +157,7 @@ class Demo:
         self.selection = None
         self.releases = {}
         self.log_mark = 0  # setup log lines before the current phase
+        self.request_phases = {}  # index of the first request of a phase -> what the phase is
 
     # Preparation -----------------------------------------------------------------------------------------------
     def prepare_output(self):
@@ -218,6 +220,7 @@ class Demo:
             f"https://localhost:{self.args.port}{PREFIX}, request log {os.path.relpath(self.request_log, REPO)}")
         for path in slow_paths:
             say(f"slow body (about {SLOW_SECONDS:.0f} s) for {path}")
+        self.request_phases[len(self.requests())] = "https_probe.exe"
         probe = harness.wine(harness.cross_program("https_probe.exe"), str(self.args.port), PREFIX + "manifest.json")
         if not probe.stdout.startswith(b"status 200"):
             raise DemoFailure("WinHTTP in the prefix does not reach the server: "
@@ -240,6 +243,7 @@ class Demo:
     def install(self):
         step("4. First install in the setup window")
         mark = len(self.requests())
+        self.request_phases[mark] = "install 1.0.0: the release check, then the run"
         process = harness.wine_background(harness.SETUP_EXE)
         say(f"started {os.path.relpath(harness.SETUP_EXE, REPO)} (no arguments: install)")
         window = Window(INSTALL_TITLE, INSTALL_SIZE, self.out)
@@ -247,7 +251,7 @@ class Demo:
         wait_until(lambda: PREFIX + "manifest.sig" in self.requests()[mark:], 30, "the release check")
         time.sleep(1.0)
         window.wait_for_pixel(INSTALL_MAIN_LEFT, ACCENT, 10, 'the "Установить" button')
-        self.shoot(window, "01-choose", 'Choose: the first screen as it opens, sizes from the release check')
+        self.shoot(window, "choose", 'Choose: the first screen as it opens, sizes from the release check')
 
         frame = window.grab()
         for index in (1, 4):  # NVIDIA and XREAL, to show optional components in the run
@@ -259,15 +263,16 @@ class Demo:
             raise DemoFailure('"Запустить после установки" is still ticked after the click')
         self.selection = [index == 0 or close_to(window.pixel(row_box_pixel(index), frame), ACCENT)
                           for index in range(5)]
-        say("components ticked: " + ", ".join(n for n, on in zip(COMPONENT_NAMES, self.selection) if on))
-        self.shoot(window, "02-choose-ticked", "Choose: NVIDIA and XREAL ticked, launch after install unticked", frame)
+        ticked = ", ".join(n for n, on in zip(COMPONENT_NAMES, self.selection) if on)
+        say("components ticked: " + ticked)
+        self.shoot(window, "choose-ticked", f"Choose: {ticked} ticked, launch after install unticked", frame)
 
         window.click(INSTALL_MAIN, '"Установить"')
         window.wait_for_pixel(INSTALL_MAIN_LEFT, WHITE, 20, "the Progress screen")
-        self.shoot_slow_transfer(window, mark, "03-install-progress", "Progress: the bar and the file being fetched")
+        self.shoot_slow_transfer(window, mark, "install-progress", "Progress: the bar and the file being fetched")
         self.wait_for_log_line("установлено ", 120)
         window.wait_for_pixel(FINISHED_MAIN_LEFT, ACCENT, 20, "the Finished screen")
-        self.shoot(window, "04-install-finished", 'Finished: "Готово!", version and folder, "Запустить"/"Закрыть"')
+        self.shoot(window, "install-finished", 'Finished: "Готово!", version and folder, "Запустить"/"Закрыть"')
         window.click(FINISHED_CLOSE, '"Закрыть"')
         self.wait_for_exit(process, "the setup window after \"Закрыть\"")
         harness.wait_for_setup_to_finish(60)
@@ -287,6 +292,7 @@ class Demo:
         step("5. In-place update to 1.1.0, started by the application")
         self.log_mark = len(harness.setup_log_lines())
         mark = len(self.requests())
+        self.request_phases[mark] = "update to 1.1.0"
         application = self.install_dir.rstrip("\\") + "\\maketor.exe"
         standin = harness.StandIn(application, "--update")
         say(f"started {application} --update (the stand-in, Windows id {standin.windows_pid}); it runs "
@@ -297,12 +303,12 @@ class Demo:
         if not copies:
             raise DemoFailure("the setup started from the install folder did not relaunch from a temporary copy")
         time.sleep(1.0)
-        self.shoot(window, "05-update-waiting", "update Progress: waiting for the application to close")
+        self.shoot(window, "update-waiting", "update Progress: waiting for the application to close")
         if not standin.running():
             raise DemoFailure("the stand-in application ended before it was asked to")
         standin.close()
         say("asked the stand-in to close (%TEMP%\\maketor-standin.close); it exited")
-        self.shoot_slow_transfer(window, mark, "06-update-progress", "update Progress: only changed files are fetched")
+        self.shoot_slow_transfer(window, mark, "update-progress", "update Progress: only changed files are fetched")
         self.wait_for_log_line("установлено ", 120)
         self.catch_update_finished(window)
         harness.wait_for_setup_to_finish(60)
@@ -321,12 +327,15 @@ class Demo:
     def catch_update_finished(self, window):
         """The update's Finished screen shows only while it starts the application again, then the window
         closes itself: catch it when we can."""
-        while window.visible():
+        caught = False
+        while not caught and window.visible():
             frame = window.grab()
-            if close_to(window.pixel(UPDATE_FINISHED_LEFT, frame), ACCENT):
-                self.shoot(window, "07-update-finished", "update Finished, just before the window closes itself",
+            caught = close_to(window.pixel(UPDATE_FINISHED_LEFT, frame), ACCENT)
+            if caught:
+                self.shoot(window, "update-finished", "update Finished, just before the window closes itself",
                            frame)
-                break
+        if not caught:
+            say("the update's Finished screen passed too quickly for a screenshot")
         wait_until(lambda: not window.visible(), 60, "the update window to close itself")
         say("the update window closed itself after starting the application again")
 
@@ -357,15 +366,17 @@ class Demo:
         process = harness.wine_background(program, *arguments.split())
         window = Window(UNINSTALL_TITLE, SMALL_SIZE, self.out)
         window.wait_for_pixel(UNINSTALL_MAIN_LEFT, DANGER, 10, 'the red "Удалить" button')
-        self.shoot(window, "08-uninstall-confirm", 'ConfirmUninstall: the folder, the data option, "Удалить"')
+        self.shoot(window, "uninstall-confirm", 'ConfirmUninstall: the folder, the data option, "Удалить"')
         window.click(UNINSTALL_MAIN, '"Удалить"')
         frame = wait_until(lambda: self.frame_without(window, UNINSTALL_MAIN_LEFT, DANGER), 30,
                            "the uninstall to start")
-        if not close_to(window.pixel(UNINSTALLED_CLOSE, frame), ACCENT):
-            self.shoot(window, "09-uninstalling", "Uninstalling: the status line", frame)
+        if close_to(window.pixel(UNINSTALLED_CLOSE, frame), WHITE):  # left of "Отмена" while it runs
+            self.shoot(window, "uninstalling", "Uninstalling: the status line", frame)
+        else:
+            say("Uninstalling passed too quickly for a screenshot")
         self.wait_for_log_line("удалено из ", 60)
         window.wait_for_pixel(UNINSTALLED_CLOSE, ACCENT, 20, "the Uninstalled screen")
-        self.shoot(window, "10-uninstalled", 'Uninstalled: "Макетор удалён", "Закрыть"')
+        self.shoot(window, "uninstalled", 'Uninstalled: "Макетор удалён", "Закрыть"')
         window.click(UNINSTALLED_CLOSE, '"Закрыть"')
         self.wait_for_exit(process, "the uninstall window after \"Закрыть\"")
         harness.wait_for_setup_to_finish(60)
@@ -441,6 +452,8 @@ class Demo:
         return None if close_to(window.pixel(point, frame), colour) else frame
 
     def shoot(self, window, name, what, frame=None):
+        """Screenshots are numbered in the order taken; screens that pass too quickly to catch leave no gap."""
+        name = f"{len(self.screenshots) + 1:02d}-{name}"
         path = window.save(frame if frame is not None else window.grab(), name, what)
         self.screenshots.append((path, what))
 
@@ -486,7 +499,9 @@ class Demo:
         names = {}
         for files in self.releases.values():
             names.update({PREFIX + "blobs/" + sha256(data) + ".lzms": path for path, data in files.items()})
-        for path in self.requests():
+        for index, path in enumerate(self.requests()):
+            if index in self.request_phases:
+                say(f"   -- {self.request_phases[index]}")
             say(f"   {path}" + (f"   ({names[path]})" if path in names else ""))
         say("release folder: " + os.path.relpath(self.release_folder, REPO) + "/")
 
