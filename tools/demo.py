@@ -168,7 +168,7 @@ class Demo:
     def trust_test_ca(self):
         step("2. Test CA and a certificate for localhost, trusted in the demo prefix only")
         harness.keep_wineserver_running()
-        self.ca = make_test_ca(os.path.join(self.args.session, "ca"))
+        self.ca = harness.make_test_ca(os.path.join(self.args.session, "ca"))
         say(f"CA {self.ca['ca_pem']}, server certificate {self.ca['server_cert']}")
         trust = harness.wine(harness.cross_program("trust_ca.exe"), harness.to_windows(self.ca["ca_der"]))
         if trust.returncode != 0:
@@ -270,12 +270,8 @@ class Demo:
         window.click(INSTALL_MAIN, '"Установить"')
         window.wait_for_pixel(INSTALL_MAIN_LEFT, WHITE, 20, "the Progress screen")
         self.shoot_slow_transfer(window, mark, "install-progress", "Progress: the bar and the file being fetched")
-        self.wait_for_log_line("установлено ", 120)
-        window.wait_for_pixel(FINISHED_MAIN_LEFT, ACCENT, 20, "the Finished screen")
-        self.shoot(window, "install-finished", 'Finished: "Готово!", version and folder, "Запустить"/"Закрыть"')
-        window.click(FINISHED_CLOSE, '"Закрыть"')
-        self.wait_for_exit(process, "the setup window after \"Закрыть\"")
-        harness.wait_for_setup_to_finish(60)
+        self.close_after_run(window, process, "установлено ", (FINISHED_MAIN_LEFT, FINISHED_CLOSE), "install-finished",
+                             'Finished: "Готово!", version and folder, "Запустить"/"Закрыть"')
 
         values = harness.registry_values()
         if not values:
@@ -374,12 +370,8 @@ class Demo:
             self.shoot(window, "uninstalling", "Uninstalling: the status line", frame)
         else:
             say("Uninstalling passed too quickly for a screenshot")
-        self.wait_for_log_line("удалено из ", 60)
-        window.wait_for_pixel(UNINSTALLED_CLOSE, ACCENT, 20, "the Uninstalled screen")
-        self.shoot(window, "uninstalled", 'Uninstalled: "Макетор удалён", "Закрыть"')
-        window.click(UNINSTALLED_CLOSE, '"Закрыть"')
-        self.wait_for_exit(process, "the uninstall window after \"Закрыть\"")
-        harness.wait_for_setup_to_finish(60)
+        self.close_after_run(window, process, "удалено из ", (UNINSTALLED_CLOSE, UNINSTALLED_CLOSE), "uninstalled",
+                             'Uninstalled: "Макетор удалён", "Закрыть"')
 
         leftovers = [what for what, present in (
             ("the install folder", os.path.exists(self.install_unix())),
@@ -432,11 +424,19 @@ class Demo:
             return any(line.startswith(start) for line in self.phase_log_lines())
         wait_until(logged, timeout, f'the setup log line "{start}…"')
 
-    def wait_for_exit(self, process, what):
+    def close_after_run(self, window, process, summary_start, points, name, what):
+        """Waits for the run's summary line and its last screen (points: an accent pixel of that screen and its
+        "Закрыть" button), takes the screenshot, closes the window and waits for every setup process to end."""
+        done_pixel, close_button = points
+        self.wait_for_log_line(summary_start, 120)
+        window.wait_for_pixel(done_pixel, ACCENT, 20, "the last screen of the run")
+        self.shoot(window, name, what)
+        window.click(close_button, '"Закрыть"')
         try:
             process.wait(30)
         except subprocess.TimeoutExpired:
-            raise DemoFailure(f"{what} did not close")
+            raise DemoFailure('the setup window did not close after "Закрыть"')
+        harness.wait_for_setup_to_finish(60)
 
     def shoot_slow_transfer(self, window, mark, name, what):
         """Screenshot once the slow blob is a third on its way."""
@@ -560,9 +560,8 @@ def main():
     os.environ["MAKETOR_CROSS_BUILD"] = os.path.abspath(args.cross_build)
     os.environ["MAKETOR_TEST_PORT"] = str(args.port)
     sys.path.insert(0, E2E)
-    global harness, make_test_ca
+    global harness
     import harness
-    from test_ca import make_test_ca
 
     demo = Demo(args)
     try:
