@@ -11,7 +11,6 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
@@ -32,7 +31,7 @@ INSTALL_MAIN_LEFT = (414, 616)     # inside "Установить" (408..) but l
 FINISHED_MAIN_LEFT = (424, 616)    # inside "Запустить" (418..568)
 FINISHED_CLOSE = (348, 616)        # "Закрыть" 288..408
 LAUNCH_BOX, LAUNCH_BOX_PIXEL = (100, 549), (35, 549)
-COMPONENT_NAMES = ("Макетор", "NVIDIA DLSS", "AMD FidelityFX", "Intel XeSS", "XREAL")
+COMPONENT_NAMES = ("Макетор", "NVIDIA DLSS", "AMD FSR", "Intel XeSS", "XREAL")  # as the rows name them
 UPDATE_FINISHED_LEFT = (424, 376)
 UNINSTALL_MAIN = (488, 376)        # "Удалить": W − M − 160 .. W − M
 UNINSTALL_MAIN_LEFT = (414, 376)   # red while it asks; outside "Закрыть" (428..568) once done
