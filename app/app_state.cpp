@@ -33,6 +33,13 @@ uint32_t parsePid(const wchar_t* text) {
     return negative ? 0 : static_cast<uint32_t>(value);
 }
 
+// A copy of one guarded string, taken under the lock.
+template <typename Text>
+Text lockedCopy(const Text& field) {
+    std::lock_guard<std::mutex> lock(appState.stateLock);
+    return field;
+}
+
 struct LocalFreeDeleter {
     void operator()(LPWSTR* p) const { LocalFree(p); }
 };
@@ -69,25 +76,13 @@ void setStatus(const std::wstring& text) {
     appState.statusText = text;
 }
 
-std::wstring getStatus() {
-    std::lock_guard<std::mutex> lock(appState.stateLock);
-    return appState.statusText;
-}
+std::wstring getStatus() { return lockedCopy(appState.statusText); }
 
-std::wstring getErrorText() {
-    std::lock_guard<std::mutex> lock(appState.stateLock);
-    return appState.errorText;
-}
+std::wstring getErrorText() { return lockedCopy(appState.errorText); }
 
-std::string getOfferedVersion() {
-    std::lock_guard<std::mutex> lock(appState.stateLock);
-    return appState.offeredVersion;
-}
+std::string getOfferedVersion() { return lockedCopy(appState.offeredVersion); }
 
-std::string getInstalledVersion() {
-    std::lock_guard<std::mutex> lock(appState.stateLock);
-    return appState.installedVersion;
-}
+std::string getInstalledVersion() { return lockedCopy(appState.installedVersion); }
 
 void setInstalledVersion(const std::string& version) {
     std::lock_guard<std::mutex> lock(appState.stateLock);

@@ -16,7 +16,7 @@ import time
 import unittest
 
 from https_server import ReleaseServer
-from test_ca import make_test_ca
+from make_test_ca import make_test_ca
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 CROSS_BUILD = os.environ.get("MAKETOR_CROSS_BUILD", os.path.join(REPO, "build", "cross"))

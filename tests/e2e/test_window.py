@@ -11,6 +11,8 @@ import tempfile
 import time
 import unittest
 
+import harness
+
 CROSS_BUILD = os.environ.get("MAKETOR_CROSS_BUILD", os.path.join(os.path.dirname(__file__), "..", "..", "build", "cross"))
 SETUP_EXE = os.path.join(CROSS_BUILD, "maketor-setup.exe")
 SCREENSHOTS = os.path.join(CROSS_BUILD, "screenshots")
@@ -30,7 +32,6 @@ ROW = {0: (300, 300), 2: (300, 390)}           # rows at y 286, 330, 374: hit re
 ROW_BOX = {0: (35, 297), 2: (35, 385)}
 LAUNCH_BOX, LAUNCH_BOX_PIXEL = (100, 549), (35, 549)  # "Запустить после установки", box y 540-558
 EMPTY = (300, 160)
-ERROR_BAND = (32, 542, 568, 586)  # x0, y0, x1, y1 of the red error text
 
 
 def wine_env():
@@ -43,6 +44,10 @@ def wine_env():
 def xdotool(*args):
     return subprocess.run(["xdotool", *map(str, args)], check=False, stdout=subprocess.PIPE,
                           stderr=subprocess.DEVNULL, text=True).stdout.strip()
+
+
+NO_CONNECTION = "Нет связи с сайтом Торвел. Проверьте интернет и повторите."
+UNINSTALL_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\TorvelMaketor"
 
 
 class XCursor:
@@ -156,12 +161,6 @@ def close_to(a, b, tolerance=3):
     return all(abs(x - y) <= tolerance for x, y in zip(a, b))
 
 
-def error_pixels(window, frame):
-    """How many pixels of the error band (every second column) have the error colour."""
-    x0, y0, x1, y1 = ERROR_BAND
-    return sum(close_to(window.pixel((x, y), frame), DANGER, 8) for y in range(y0, y1) for x in range(x0, x1, 2))
-
-
 def wait_for(condition, timeout, what):
     deadline = time.time() + timeout
     while time.time() < deadline:
@@ -172,7 +171,14 @@ def wait_for(condition, timeout, what):
 
 
 class WindowTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # Earlier suites in the same prefix leave an installation registered; these tests need a first install.
+        subprocess.run(["wine", "reg", "delete", UNINSTALL_KEY, "/f"], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=False)
+
     def setUp(self):
+        harness.clear_setup_log()
         self.window = SetupWindow()
         self.addCleanup(self.window.close)
         self.assertEqual((self.window.width, self.window.height), (600, 660))
@@ -185,11 +191,10 @@ class WindowTest(unittest.TestCase):
         frame = self.window.capture()
         return close_to(self.window.pixel(MAIN_BUTTON_BODY, frame), ACCENT)
 
-    def run_has_started(self):
-        # With a run going the bar shows "Отмена" only; after it the "Запустить" bar. With no server to reach
-        # the run fails within moments and the red error text stays as its trace.
-        frame = self.window.capture()
-        return close_to(self.window.pixel(MAIN_BUTTON_BODY, frame), WHITE) or error_pixels(self.window, frame) > 0
+    def run_was_started(self):
+        # No server listens for this suite, so a started run ends at once with the connection failure: it is
+        # logged, and the Choose screen comes back with the red error text above the buttons.
+        return harness.log_errors() == [NO_CONNECTION]
 
     def test_choose_screen_as_drawn(self):
         frame = self.window.capture("window-choose")
@@ -198,16 +203,14 @@ class WindowTest(unittest.TestCase):
         self.assertTrue(close_to(self.window.pixel(LAUNCH_BOX_PIXEL, frame), ACCENT))
 
     def test_click_on_main_button_starts_the_run(self):
-        self.assertFalse(self.run_has_started())
         self.window.click(MAIN_BUTTON)
-        wait_for(self.run_has_started, 15, "the run to start")
+        wait_for(self.run_was_started, 15, "the run to start")
         self.window.capture("window-after-main-button")
 
     def test_enter_on_choose_starts_the_run(self):
         self.window.click(EMPTY)  # the window gets the keyboard
-        self.assertFalse(self.run_has_started())
         self.window.key("Return")
-        wait_for(self.run_has_started, 15, "the run to start")
+        wait_for(self.run_was_started, 15, "the run to start")
 
     def test_press_drag_off_and_release_does_nothing(self):
         self.window.move_to(MAIN_BUTTON)

@@ -15,11 +15,12 @@ import unittest
 from harness import (LifecycleTest, adapter_selection, cross_program, delete_registry_key, log_errors, noise,
                      read_text, registry_values, remove_shortcuts, sample_files, user_folders,
                      wait_for_setup_to_finish, wait_until, wine)
-from test_window import (ACCENT, EMPTY, FINISHED_MAIN_BODY, LAUNCH_BOX, LAUNCH_BOX_PIXEL, MAIN_BUTTON, MAIN_BUTTON_BODY,
-                         WHITE, SetupWindow, close_to, error_pixels, wait_for)
+from test_window import (ACCENT, DANGER, EMPTY, FINISHED_MAIN_BODY, LAUNCH_BOX, LAUNCH_BOX_PIXEL, MAIN_BUTTON,
+                         MAIN_BUTTON_BODY, WHITE, SetupWindow, close_to, wait_for)
 
 CANCELLED = "Установка отменена."
 SLOW_FILE = "data/models/зал.bin"
+ERROR_BAND = (32, 542, 568, 586)  # x0, y0, x1, y1 of the red error text
 WINE_SETTINGS_KEY = r"HKCU\Software\Wine\AppDefaults\maketor-setup.exe"
 
 
@@ -52,6 +53,12 @@ class DecoratedSetupWindow(SetupWindow):
             self.process.kill()
             self.process.wait(timeout=30)
         wait_for_setup_to_finish(60)
+
+
+def error_pixels(window, frame):
+    """How many pixels of the error band (every second column) have the error colour."""
+    x0, y0, x1, y1 = ERROR_BAND
+    return sum(close_to(window.pixel((x, y), frame), DANGER, 8) for y in range(y0, y1) for x in range(x0, x1, 2))
 
 
 # The button bar tells the phase apart (MAIN_BUTTON_BODY and FINISHED_MAIN_BODY lie 10 px apart):

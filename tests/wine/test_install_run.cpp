@@ -35,25 +35,12 @@ ManifestFile fileOf(const char* path, const std::string& content, uint64_t csize
     return file;
 }
 
-// A scratch folder "Maketor" with a file beside it that poisoned record keys point at.
-class InstallFolder : public ::testing::Test {
+class InstallFolder : public ::testing::Test, public ScratchInstallFolder {
 protected:
-    void SetUp() override {
-        outer = makeScratchFolder(L"run");
-        installDir = outer + L"\\Maketor";
-        victim = outer + L"\\victim.txt";
-        CreateDirectoryW(installDir.c_str(), nullptr);
-        writeFileBytes(victim, "not ours");
-    }
-    void TearDown() override { removeTree(outer); }
-
-    std::wstring at(const std::wstring& relative) const { return installDir + L"\\" + relative; }
+    InstallFolder() : ScratchInstallFolder(L"run") {}
     void place(const std::wstring& relative, const std::string& bytes = "x") {
-        SHCreateDirectoryExW(nullptr, parentFolder(at(relative)).c_str(), nullptr);
-        ASSERT_TRUE(writeFileBytes(at(relative), bytes));
+        ASSERT_TRUE(ScratchInstallFolder::place(relative, bytes));
     }
-
-    std::wstring outer, installDir, victim;
 };
 
 TEST(RecordKeys, OnlyRelativeKeysInsideTheFolderAreSafe) {

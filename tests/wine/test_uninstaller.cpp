@@ -39,34 +39,24 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
 
 std::wstring userDataFolder() { return knownFolder(FOLDERID_LocalAppData) + L"\\Torvel\\Maketor"; }
 
-// An installation folder "Maketor" inside a scratch folder, with a file beside it that poisoned record keys
-// point at.
-class Uninstaller : public ::testing::Test {
+class Uninstaller : public ::testing::Test, public ScratchInstallFolder {
 protected:
+    Uninstaller() : ScratchInstallFolder(L"uninstall") {}
     void SetUp() override {
-        outer = makeScratchFolder(L"uninstall");
-        installDir = outer + L"\\Maketor";
-        victim = outer + L"\\victim.txt";
-        CreateDirectoryW(installDir.c_str(), nullptr);
-        writeFileBytes(victim, "not ours");
         appState.installDir = installDir;
         appState.removeUserData = false;
         appState.phase.store(Running);
         createRegistryEntry();
     }
     void TearDown() override {
-        removeTree(outer);
         RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
         appState.removeUserData = false;
         appState.installDir.clear();
         appState.phase.store(Ready);
     }
 
-    std::wstring at(const std::wstring& relative) const { return installDir + L"\\" + relative; }
     void place(const std::wstring& relative, const std::string& bytes = "x") {
-        const std::wstring path = at(relative);
-        SHCreateDirectoryExW(nullptr, parentFolder(path).c_str(), nullptr);
-        ASSERT_TRUE(writeFileBytes(path, bytes));
+        ASSERT_TRUE(ScratchInstallFolder::place(relative, bytes));
     }
     // An installation as the install run leaves it, plus record keys that lead out of the folder.
     void placeInstallation() {
@@ -84,8 +74,6 @@ protected:
         };
         writeFileBytes(at(L"install.json"), nlohmann::json{{"files", files}}.dump());
     }
-
-    std::wstring outer, installDir, victim;
 };
 
 TEST_F(Uninstaller, RemovesTheInstallationButNothingOutsideIt) {

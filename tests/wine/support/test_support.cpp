@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <shlobj.h>
+
 #include <atomic>
 #include <cstdio>
 #include <vector>
@@ -95,4 +97,20 @@ ProcessResult runProcess(const std::wstring& exePath, const std::wstring& argume
         WaitForSingleObject(process.get(), 5000);
     }
     return result;
+}
+
+ScratchInstallFolder::ScratchInstallFolder(const std::wstring& tag)
+    : outer(makeScratchFolder(tag)), installDir(outer + L"\\Maketor"), victim(outer + L"\\victim.txt") {
+    CreateDirectoryW(installDir.c_str(), nullptr);
+    writeFileBytes(victim, "not ours");
+}
+
+ScratchInstallFolder::~ScratchInstallFolder() { removeTree(outer); }
+
+std::wstring ScratchInstallFolder::at(const std::wstring& relative) const { return installDir + L"\\" + relative; }
+
+bool ScratchInstallFolder::place(const std::wstring& relative, const std::string& bytes) const {
+    const std::wstring path = at(relative);
+    SHCreateDirectoryExW(nullptr, path.substr(0, path.find_last_of(L"\\/")).c_str(), nullptr);
+    return writeFileBytes(path, bytes);
 }

@@ -29,3 +29,18 @@ struct ProcessResult {
 };
 // Starts exePath with the argument string and waits up to timeoutMs for it to end.
 ProcessResult runProcess(const std::wstring& exePath, const std::wstring& arguments, DWORD timeoutMs);
+
+// An installation folder "Maketor" in a fresh scratch folder, with a file beside it ("victim.txt") that
+// poisoned record keys point at: whatever a test does, that file must survive.
+struct ScratchInstallFolder {
+    std::wstring outer, installDir, victim;
+
+    explicit ScratchInstallFolder(const std::wstring& tag);
+    ~ScratchInstallFolder();
+    ScratchInstallFolder(const ScratchInstallFolder&) = delete;
+    ScratchInstallFolder& operator=(const ScratchInstallFolder&) = delete;
+
+    std::wstring at(const std::wstring& relative) const;
+    // Writes a file below the folder, with its folders; false when it could not be written.
+    bool place(const std::wstring& relative, const std::string& bytes = "x") const;
+};

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """A throw-away certificate authority and a server certificate for "localhost", made with the openssl CLI.
 
-    test_ca.py OUT_DIR    writes ca.pem, ca.der, server.pem and server.key into OUT_DIR
+    make_test_ca.py OUT_DIR    writes ca.pem, ca.der, server.pem and server.key into OUT_DIR
 """
 import os
 import subprocess
