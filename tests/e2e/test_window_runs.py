@@ -21,7 +21,7 @@ from test_window import (ACCENT, DANGER, EMPTY, FINISHED_MAIN_BODY, LAUNCH_BOX, 
 CANCELLED = "Установка отменена."
 SLOW_FILE = "data/models/зал.bin"
 ERROR_BAND = (32, 542, 568, 586)  # x0, y0, x1, y1 of the red error text
-WINE_SETTINGS_KEY = r"HKCU\Software\Wine\AppDefaults\maketor-setup.exe"
+WINE_X11_SETTINGS = r"HKCU\Software\Wine\AppDefaults\maketor-setup.exe\X11 Driver"
 
 
 class DecoratedSetupWindow(SetupWindow):
@@ -82,8 +82,8 @@ class WindowDuringRuns(LifecycleTest):
         files = sample_files("window")
         files[SLOW_FILE] = noise(300_000, "hall")
         cls.release = cls.make_release("1.4.0", files)
-        wine("reg", "add", WINE_SETTINGS_KEY + r"\X11 Driver", "/v", "Decorated", "/d", "N", "/f")
-        cls.addClassCleanup(wine, "reg", "delete", WINE_SETTINGS_KEY, "/f")
+        wine("reg", "add", WINE_X11_SETTINGS, "/v", "Decorated", "/d", "N", "/f")
+        cls.addClassCleanup(wine, "reg", "delete", WINE_X11_SETTINGS, "/v", "Decorated", "/f")
 
     def setUp(self):
         super().setUp()
@@ -93,7 +93,8 @@ class WindowDuringRuns(LifecycleTest):
         self.folder = self.new_folder()
         self.serve(self.release)
         temp = user_folders()["TEMP"]
-        self.standin_pid_file, self.standin_log = (os.path.join(temp, "maketor-standin." + ext) for ext in ("pid", "log"))
+        self.standin_pid_file = os.path.join(temp, "maketor-standin.pid")
+        self.standin_log = os.path.join(temp, "maketor-standin.log")
         for stale in (self.standin_pid_file, self.standin_log):
             if os.path.exists(stale):
                 os.remove(stale)

@@ -3,8 +3,8 @@
 // request), "enter" the Enter key, "click" a left click at client pixel (X, Y). "locate" prints, in screen
 // pixels, the client area ("client X Y WIDTH HEIGHT") and the centre of the title bar's close box as the
 // window's own hit test places it ("close X Y"); tests click it with real pointer events where Wine draws the
-// title bar itself (with a window manager the box is the manager's). Waits up to 30 s for the window and lets it paint once, so that its clickable areas exist. Exits 1
-// when there is no such window.
+// title bar itself (with a window manager the box is the manager's). Waits up to 30 s for the window and lets
+// it paint once, so that its clickable areas exist. Exits 1 when there is no such window.
 #include <windows.h>
 
 #include <cwchar>
