@@ -5,6 +5,7 @@ Used in-process by the end-to-end suites (ReleaseServer in a thread, faults swit
 command line by the demo and the benchmarks:
 
     https_server.py --root RELEASE_DIR --cert CERT.pem --key KEY.pem [--port N] [--log FILE]
+                    [--slow PATH=SECONDS ...]
 
 Every request path is recorded in order (and appended to --log when given). Faults are set per request path
 (or for every path with "*"):
@@ -190,8 +191,16 @@ def main():
     parser.add_argument("--key", required=True)
     parser.add_argument("--port", type=int, default=int(os.environ.get("MAKETOR_TEST_PORT", "47443")))
     parser.add_argument("--log")
+    parser.add_argument("--slow", action="append", default=[], metavar="PATH=SECONDS",
+                        help="send the body of this request path slowly, spread over about SECONDS")
     args = parser.parse_args()
-    server = ReleaseServer(args.root, args.cert, args.key, args.port, args.log).start()
+    server = ReleaseServer(args.root, args.cert, args.key, args.port, args.log)
+    for slow in args.slow:
+        path, _, seconds = slow.rpartition("=")
+        if not path or not seconds:
+            parser.error("--slow takes PATH=SECONDS")
+        server.set_fault(path, ("slow", float(seconds)))
+    server.start()
     print(f"serving {args.root} at https://localhost:{args.port}{PREFIX}", flush=True)
     try:
         threading.Event().wait()
