@@ -4,12 +4,16 @@
 #include <winhttp.h>
 
 #include <mutex>
+#include <new>
 
 #include "app/app_state.h"
 #include "build_settings.h"
 #include "platform/handles.h"
 
 namespace {
+
+// Release files stay below 4 GiB; a larger announced length is not taken on trust for presizing.
+const uint64_t kLargestPresizedBody = uint64_t{4} << 30;
 
 // One session and one connection serve every request of the process, so that WinHTTP keeps the TLS
 // connection alive between files instead of shaking hands per request. They live until the process
@@ -81,10 +85,18 @@ bool httpGet(const std::wstring& path, std::string& body, bool countProgress) {
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
     if (!request) return false;
     if (!sendAndCheckStatus(request.get())) return false;
-    const bool complete = readBody(request.get(), body, countProgress);
-    // A connection that closes early can look like the end of the body; the announced length tells.
     uint64_t expectedLength = 0;
-    if (complete && announcedLength(request.get(), expectedLength) && body.size() != expectedLength) return false;
-    // A cancel that arrives with the last chunk still fails the fetch.
-    return complete && !appState.cancelRequested.load();
+    const bool lengthAnnounced = announcedLength(request.get(), expectedLength);
+    try {
+        // One allocation of the announced size: a body grown chunk by chunk is copied at each growth, and a
+        // large one is then held twice over for a moment.
+        if (lengthAnnounced && expectedLength <= kLargestPresizedBody) body.reserve(size_t(expectedLength));
+        const bool complete = readBody(request.get(), body, countProgress);
+        // A connection that closes early can look like the end of the body; the announced length tells.
+        if (complete && lengthAnnounced && body.size() != expectedLength) return false;
+        // A cancel that arrives with the last chunk still fails the fetch.
+        return complete && !appState.cancelRequested.load();
+    } catch (const std::bad_alloc&) {
+        return false;  // a body too big for memory is a failed download, not an exception out of the thread
+    }
 }

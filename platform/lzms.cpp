@@ -22,7 +22,6 @@ constexpr WORD kCloseDecompressorOrdinal = 45;
 constexpr DWORD kCompressAlgorithmLzms = 5;
 
 struct CompressionApi {
-    UniqueLibrary library;
     CreateDecompressorFunction createDecompressor = nullptr;
     DecompressFunction decompress = nullptr;
     CloseDecompressorFunction closeDecompressor = nullptr;
@@ -35,14 +34,25 @@ Function exportByOrdinal(HMODULE library, WORD ordinal) {
 
 // Only from the system folder: a setup program often runs from a downloads folder, where a planted
 // Cabinet.dll would otherwise be loaded first.
-bool loadCompressionApi(CompressionApi& api) {
-    api.library.reset(LoadLibraryExW(L"Cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32));
-    if (!api.library) return false;
-    api.createDecompressor = exportByOrdinal<CreateDecompressorFunction>(api.library.get(), kCreateDecompressorOrdinal);
-    api.decompress = exportByOrdinal<DecompressFunction>(api.library.get(), kDecompressOrdinal);
-    api.closeDecompressor = exportByOrdinal<CloseDecompressorFunction>(api.library.get(), kCloseDecompressorOrdinal);
-    return api.createDecompressor && api.decompress && api.closeDecompressor;
+// The library is never freed: a worker may still be unpacking while the process ends.
+CompressionApi loadCompressionApi() {
+    CompressionApi api;
+    const HMODULE library = LoadLibraryExW(L"Cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!library) return api;
+    api.createDecompressor = exportByOrdinal<CreateDecompressorFunction>(library, kCreateDecompressorOrdinal);
+    api.decompress = exportByOrdinal<DecompressFunction>(library, kDecompressOrdinal);
+    api.closeDecompressor = exportByOrdinal<CloseDecompressorFunction>(library, kCloseDecompressorOrdinal);
+    return api;
 }
+
+// Looked up once per process: loading and freeing the library per file cost more than unpacking a small
+// file.
+const CompressionApi& compressionApi() {
+    static const CompressionApi api = loadCompressionApi();
+    return api;
+}
+
+bool isAvailable(const CompressionApi& api) { return api.createDecompressor && api.decompress && api.closeDecompressor; }
 
 bool unpackWithCompressionApi(const CompressionApi& api, const std::string& blob, uint64_t expectedSize,
                               std::vector<uint8_t>& out) {
@@ -63,8 +73,8 @@ bool unpackLzms(const std::string& blob, uint64_t expectedSize, std::vector<uint
     try {
         // An empty file is the bare header with a total of 0. Our decoder settles it the same way
         // everywhere, rather than leaving it to what the platform makes of an empty output buffer.
-        CompressionApi api;
-        if (expectedSize > 0 && loadCompressionApi(api)) return unpackWithCompressionApi(api, blob, expectedSize, out);
+        const CompressionApi& api = compressionApi();
+        if (expectedSize > 0 && isAvailable(api)) return unpackWithCompressionApi(api, blob, expectedSize, out);
         const auto* bytes = reinterpret_cast<const uint8_t*>(blob.data());
         uint64_t announcedSize = 0;
         if (!readLzmsBlobSize(bytes, blob.size(), announcedSize) || announcedSize != expectedSize) return false;

@@ -36,9 +36,18 @@ def wine_start_seconds():
     return statistics.median(timed(lambda: wine(cross_program("https_probe.exe"))) for _ in range(5))
 
 
+def without_window_manager_wait():
+    """The bench's Xvfb display has no window manager. Wine then waits 2 s, at every close of the setup window,
+    for a manager to acknowledge the window it mapped, which a desktop does at once: the setup program's
+    windows are made unmanaged in this prefix, so that the figures hold only the program's own time."""
+    wine("reg", "add", r"HKCU\Software\Wine\AppDefaults\maketor-setup.exe\X11 Driver", "/v", "Managed",
+         "/d", "N", "/f")
+
+
 class Bench:
     def __init__(self):
         self.host = harness.test_host()
+        without_window_manager_wait()
         self.workdir = tempfile.mkdtemp(prefix="bench-", dir=self.host.workdir)
         self.count = 0
         self.wine_start = wine_start_seconds()
@@ -116,12 +125,8 @@ class Bench:
         self.install(small_folder, small)
         print(f"for scale, a no-op update of a 1-file release: {self.update(small_folder):.2f} s")
 
-    def memory(self):
-        print("\n== Peak memory of an install whose largest file is 256 MiB (goal: <= 2 x 256 MiB + 40 MiB)")
-        files = {"maketor.exe": harness.standin_bytes(), "data/world.bin": noise(256 * MIB, "world"),
-                 "data/small.bin": text_bytes(100_000, "small")}
-        release = self.release("1.0.0", files)
-        folder = self.folder("memory")
+    def peak_resident(self, action):
+        """Runs the action and returns the highest resident set that a setup process reached meanwhile."""
         peak = [0]
         done = threading.Event()
 
@@ -140,13 +145,27 @@ class Bench:
         poller = threading.Thread(target=poll)
         poller.start()
         try:
-            seconds = self.install(folder, release)
+            action()
         finally:
             done.set()
             poller.join()
+        return peak[0]
+
+    def memory(self):
+        print("\n== Peak memory of an install whose largest file is 256 MiB (goal: <= 2 x 256 MiB + 40 MiB)")
+        files = {"maketor.exe": harness.standin_bytes(), "data/world.bin": noise(256 * MIB, "world"),
+                 "data/small.bin": text_bytes(100_000, "small")}
+        release = self.release("1.0.0", files)
+        seconds = []
+        peak = self.peak_resident(lambda: seconds.append(self.install(self.folder("memory"), release)))
+        # The floor: the same process installing one small file. Under Wine it holds the software OpenGL
+        # (LLVM, Mesa) that the graphics detection maps, which a Windows desktop does not pay.
+        small = self.release("1.0.0", {"maketor.exe": harness.standin_bytes()})
+        floor = self.peak_resident(lambda: self.install(self.folder("memory-small"), small))
         goal = 2 * 256 * MIB + 40 * MIB
-        print(f"install: {seconds:.2f} s; peak resident set of the setup process: {peak[0] / MIB:.0f} MiB "
-              f"(goal <= {goal / MIB:.0f} MiB)")
+        print(f"install: {seconds[0]:.2f} s; peak resident set of the setup process: {peak / MIB:.0f} MiB "
+              f"(goal <= {goal / MIB:.0f} MiB); a 1-file install peaks at {floor / MIB:.0f} MiB, so the large "
+              f"file costs {(peak - floor) / MIB:.0f} MiB (2 x 256 MiB held: the blob and the unpacked file)")
 
 
 SCENARIOS = {"throughput": Bench.throughput, "many-files": Bench.many_files, "noop-update": Bench.noop_update,
