@@ -657,12 +657,30 @@ bool readLzmsBlobSize(const uint8_t* blob, size_t blobSize, uint64_t& totalSize)
     return true;
 }
 
+struct LzmsChunkDecoder {
+    ChunkDecoder state;
+};
+
+void LzmsChunkDecoderDeleter::operator()(LzmsChunkDecoder* decoder) const { delete decoder; }
+
+UniqueLzmsChunkDecoder newLzmsChunkDecoder() { return UniqueLzmsChunkDecoder(new (std::nothrow) LzmsChunkDecoder); }
+
+bool decodeLzmsChunk(LzmsChunkDecoder& decoder, const uint8_t* packed, size_t packedSize, uint8_t* out,
+                     size_t outSize) {
+    if (outSize == 0 || outSize > kLzmsMaxChunkSize) return false;
+    if (packedSize == outSize) {
+        std::memcpy(out, packed, outSize);  // stored raw
+        return true;
+    }
+    return decoder.state.decode(packed, packedSize, out, outSize);
+}
+
 bool decodeLzmsBlob(const uint8_t* blob, size_t blobSize, uint8_t* out, uint64_t outSize) {
     LzmsContainerHeader header;
     if (!readLzmsHeader(blob, blobSize, header) || header.totalSize != outSize) return false;
     if (outSize > 0 && out == nullptr) return false;
 
-    std::unique_ptr<ChunkDecoder> decoder;
+    UniqueLzmsChunkDecoder decoder;
     size_t position = kLzmsHeaderSize;
     uint64_t produced = 0;
     while (produced < outSize) {
@@ -671,13 +689,9 @@ bool decodeLzmsBlob(const uint8_t* blob, size_t blobSize, uint8_t* out, uint64_t
         position += 4;
         if (packedSize > blobSize - position) return false;
         const size_t chunkSize = size_t(std::min(header.chunkSize, outSize - produced));
-        const uint8_t* packed = blob + position;
-        if (packedSize == chunkSize) {
-            std::memcpy(out + produced, packed, chunkSize);  // stored raw
-        } else {
-            if (!decoder) decoder.reset(new (std::nothrow) ChunkDecoder);
-            if (!decoder || !decoder->decode(packed, packedSize, out + produced, chunkSize)) return false;
-        }
+        if (!decoder) decoder = newLzmsChunkDecoder();
+        if (!decoder || !decodeLzmsChunk(*decoder, blob + position, packedSize, out + produced, chunkSize))
+            return false;
         position += packedSize;
         produced += chunkSize;
     }
