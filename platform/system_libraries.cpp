@@ -5,6 +5,8 @@
 // The MinGW delay-load helper asks this hook first for every function, and takes its answer as final: so
 // each library is loaded from System32 alone, and a library or function that cannot be had gives the
 // caller that library's own failure value instead of the helper's exception.
+#include "platform/system_libraries.h"
+
 #include <windows.h>
 #include <delayimp.h>
 
@@ -56,6 +58,12 @@ FARPROC WINAPI resolveFromSystem32(unsigned notification, PDelayLoadInfo info) {
 }
 
 }  // namespace
+
+void loadSystemLibraries() {
+    // Kept for the life of the process, as the delay-load hook keeps them.
+    for (const DelayLoadedLibrary& library : kDelayLoadedLibraries)
+        LoadLibraryExA(library.name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
 
 // The helper's notification hook (declared in delayimp.h). Every link asks for this symbol first
 // (cmake/delay-load.cmake), so that this definition, and not the runtime's empty one, is the one linked.

@@ -113,11 +113,12 @@ class PlantedLibraries(LifecycleTest):
         super().setUp()
         self.trace = LoadTrace(os.path.join(tempfile.mkdtemp(dir=self.workdir), "loaddll.txt"))
         self.planted_folders = []
+        self.addCleanup(lambda: shutil.copy(self.trace.path, "/tmp/dllexp-47540/trace-" + self.id().split(".")[-1]) if os.path.exists(self.trace.path) else None)  # DEBUG
 
     def environment(self, overrides):
         env = wine_environment()
         env["WINEDLLOVERRIDES"] += ";" + overrides
-        env["WINEDEBUG"] = "-all,+pid,+loaddll"
+        env["WINEDEBUG"] = "-all,+pid,+loaddll,+module"  # DEBUG
         return env
 
     def planting_environment(self):
@@ -130,8 +131,12 @@ class PlantedLibraries(LifecycleTest):
         self.assertIn("winhttp.dll", planted_libraries())
         for name in planted_libraries():
             shutil.copy(os.path.join(PLANTED_DIR, name), os.path.join(folder, name))
-            self.addCleanup(remove_files, os.path.join(folder, name), os.path.join(folder, name) + ".loaded")
+        self.addCleanup(self.unplant, folder)
         self.planted_folders.append(folder)
+
+    def unplant(self, folder):
+        for name in planted_libraries():
+            remove_files(os.path.join(folder, name), os.path.join(folder, name) + ".loaded")
 
     def run_setup_with(self, env, program, *args, timeout=180):
         """Runs a setup program (Windows path) with the environment, waits for it and any copy it relaunched,
@@ -193,8 +198,9 @@ class PlantedLibraries(LifecycleTest):
         status = self.run_setup_with(self.planting_environment(), folder.windows + "\\setup.exe", "/update", "/dir",
                                      folder.windows, "/auto")
         self.assertEqual(status, 0)
-        self.assert_installed(folder, self.v2, adapter_selection(), ["data/new.bin"])
         self.assert_nothing_planted_was_loaded()
+        self.unplant(folder.unix)
+        self.assert_installed(folder, self.v2, adapter_selection(), ["data/new.bin"])
 
         downloaded = self.trace.processes_of(to_windows(self.downloads))
         (copy,) = [image for image in self.trace.processes_of(to_windows(temp))

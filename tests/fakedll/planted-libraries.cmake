@@ -5,7 +5,7 @@
 #
 # The names: the libraries that are not KnownDLLs and that runs of the setup program load, seen with
 # WINEDEBUG=+loaddll: those it delay-loads or loads itself, and those that system libraries load for it.
-set(MAKETOR_PLANTED_LIBRARIES ${MAKETOR_DELAY_LOADED} cabinet uxtheme propsys windowscodecs opengl32 jsproxy)
+set(MAKETOR_PLANTED_LIBRARIES ${MAKETOR_DELAY_LOADED} cabinet uxtheme opengl32 jsproxy kerberos msv1_0 schannel dnsapi iphlpapi netapi32 rsaenh)
 
 set(planted_dir "${CMAKE_BINARY_DIR}/planted")
 foreach(library ${MAKETOR_PLANTED_LIBRARIES})
