@@ -3,9 +3,15 @@
 # that MinGW's import library of the real one exports, so that a program importing from the real library
 # would run with the stand-in as well.
 #
-# The names: the libraries that are not KnownDLLs and that runs of the setup program load, seen with
-# WINEDEBUG=+loaddll: those it delay-loads or loads itself, and those that system libraries load for it.
-set(MAKETOR_PLANTED_LIBRARIES ${MAKETOR_DELAY_LOADED} cabinet uxtheme opengl32 jsproxy kerberos msv1_0 schannel dnsapi iphlpapi netapi32 rsaenh)
+# The names: the libraries outside the KnownDLLs that runs of the setup program load once it runs (seen with
+# WINEDEBUG=+loaddll): those it loads itself, and those that system libraries load for it. Left out, because
+# Wine alone takes them from the program's folder whatever the program does:
+# - ucrtbase, zlib1, version, win32u: imported by Wine's own msvcrt, sechost, user32 and gdi32, so loaded
+#   before the program's first instruction;
+# - windowscodecs (with its import propsys) and secur32: delay-imported by Wine's gdiplus and winhttp, which
+#   Wine's loader resolves with the search path the process started with, not the one the program set.
+set(MAKETOR_PLANTED_LIBRARIES ${MAKETOR_DELAY_LOADED} cabinet uxtheme opengl32 jsproxy kerberos msv1_0 schannel
+    dnsapi iphlpapi netapi32 rsaenh)
 
 set(planted_dir "${CMAKE_BINARY_DIR}/planted")
 foreach(library ${MAKETOR_PLANTED_LIBRARIES})
