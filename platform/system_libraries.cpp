@@ -2,8 +2,8 @@
 // are not KnownDLLs, which Windows would otherwise look for in the program's own folder first. A setup
 // program runs from a Downloads or temporary folder, where anyone may have left a DLL of the same name.
 //
-// The MinGW delay-load helper asks this hook first for every function, and takes its answer as final: so
-// each library is loaded from System32 alone, and a library or function that cannot be had gives the
+// The MinGW delay-load helper asks the hook below first for every function, and takes its answer as final:
+// so each library is loaded from System32 alone, and a library or function that cannot be had gives the
 // caller that library's own failure value instead of the helper's exception.
 #include "platform/system_libraries.h"
 
@@ -45,13 +45,17 @@ FARPROC unavailableFunctionOf(const char* library) {
     return reinterpret_cast<FARPROC>(function);
 }
 
+FARPROC exportOf(HMODULE library, const DelayLoadProc& function) {
+    return function.fImportByName ? GetProcAddress(library, function.szProcName)
+                                  : GetProcAddress(library, MAKEINTRESOURCEA(function.dwOrdinal));
+}
+
+// A non-null answer at the start makes the helper return it at once: it neither loads a library nor raises.
 FARPROC WINAPI resolveFromSystem32(unsigned notification, PDelayLoadInfo info) {
     if (notification != dliStartProcessing) return nullptr;
     // The library stays loaded for the life of the process: its functions are bound once and for all.
     const HMODULE library = LoadLibraryExA(info->szDll, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    const FARPROC function = !library                      ? nullptr
-                             : info->dlp.fImportByName ? GetProcAddress(library, info->dlp.szProcName)
-                                                       : GetProcAddress(library, MAKEINTRESOURCEA(info->dlp.dwOrdinal));
+    const FARPROC function = library ? exportOf(library, info->dlp) : nullptr;
     if (!function) return unavailableFunctionOf(info->szDll);  // not bound: a later call tries again
     *info->ppfn = function;
     return function;
