@@ -20,8 +20,8 @@ const struct {
 
 TEST(FileNameCase, MatchesThePlatformsUppercaseTable) {
     // The table the file system itself upcases names with.
-    const auto upcase =
-        reinterpret_cast<UpcaseChar>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar"));
+    const auto upcase = reinterpret_cast<UpcaseChar>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "RtlUpcaseUnicodeChar")));
     ASSERT_NE(upcase, nullptr);
     int differences = 0;
     for (const auto& block : kCoveredBlocks) {

@@ -290,8 +290,8 @@ TEST_F(Uninstaller, ReadOnlyFilesGoAndOnesThatStayKeepTheirAttribute) {
         {L"data\\deep\\model.bin", true},  // recorded, with the folders it leaves empty
         {L"install.json", true},
         {L"setup.exe", true},
-        {L"data\\locked.bin", false},       // recorded, but held open by another program
-        {L"fonts\\mine.ttf", false},         // the user's
+        {L"data\\locked.bin", false},  // recorded, but held open by another program
+        {L"fonts\\mine.ttf", false},   // the user's
     };
     for (const auto& c : cases) ASSERT_TRUE(SetFileAttributesW(at(c.path).c_str(), FILE_ATTRIBUTE_READONLY));
     {
@@ -302,8 +302,11 @@ TEST_F(Uninstaller, ReadOnlyFilesGoAndOnesThatStayKeepTheirAttribute) {
     }
     EXPECT_EQ(appState.phase.load(), Done);
     for (const auto& c : cases) {
-        EXPECT_EQ(pathExists(at(c.path)), !c.removed) << toUtf8(c.path);
-        if (!c.removed) EXPECT_TRUE(GetFileAttributesW(at(c.path).c_str()) & FILE_ATTRIBUTE_READONLY) << toUtf8(c.path);
+        const DWORD attributes = GetFileAttributesW(at(c.path).c_str());
+        if (c.removed)
+            EXPECT_EQ(attributes, INVALID_FILE_ATTRIBUTES) << toUtf8(c.path);
+        else
+            EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY}) << toUtf8(c.path);
     }
     EXPECT_FALSE(pathExists(at(L"data\\deep")));
     EXPECT_FALSE(registryEntryExists());
