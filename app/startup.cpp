@@ -118,7 +118,7 @@ float primaryMonitorScale() {
     HMONITOR monitor = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
     UINT dpiX = 96, dpiY = 96;
     // Shcore is optional; the library stays loaded for the life of the process.
-    if (HMODULE shcore = LoadLibraryW(L"Shcore.dll")) {
+    if (HMODULE shcore = LoadLibraryExW(L"Shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32)) {
         using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
         auto getDpi = reinterpret_cast<GetDpiForMonitorFn>(
             reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")));

@@ -4,8 +4,9 @@ enable_language(RC)
 set(MAKETOR_WIN_FLAGS -Wall -Wextra -municode -DUNICODE -D_UNICODE -DWIN32_LEAN_AND_MEAN -DNOMINMAX
     -D_WIN32_WINNT=0x0A00 -DWINVER=0x0A00)
 set(MAKETOR_STATIC_LINK -static -static-libgcc -static-libstdc++)
-set(MAKETOR_WIN_LIBS winhttp bcrypt crypt32 gdiplus shlwapi ole32 oleaut32 shell32 uuid dxgi
-    user32 gdi32 advapi32 kernel32)
+# Imported directly: KnownDLLs only, which Windows always maps from System32.
+set(MAKETOR_WIN_LIBS gdiplus shlwapi ole32 oleaut32 shell32 uuid user32 gdi32 advapi32 kernel32)
+include(cmake/delay-load.cmake)
 
 file(GLOB MAKETOR_CORE_SOURCES CONFIGURE_DEPENDS
      app/*.cpp engine/*.cpp platform/*.cpp ui/*.cpp)
@@ -22,7 +23,9 @@ add_library(maketor_core STATIC ${MAKETOR_CORE_SOURCES})
 target_include_directories(maketor_core PUBLIC "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/generated"
                            "${MAKETOR_JSON_INCLUDE}")
 target_compile_options(maketor_core PUBLIC ${MAKETOR_WIN_FLAGS})
-target_link_libraries(maketor_core PUBLIC ${MAKETOR_WIN_LIBS})
+target_link_libraries(maketor_core PUBLIC ${MAKETOR_DELAY_LOAD_LIBS} ${MAKETOR_WIN_LIBS})
+# The delay-load hook of platform/system_libraries.cpp, linked ahead of the runtime's empty one.
+target_link_options(maketor_core INTERFACE "LINKER:--undefined=__pfnDliNotifyHook2")
 
 file(GLOB MAKETOR_RESOURCE_FILES CONFIGURE_DEPENDS resources/*)
 add_executable(maketor-setup WIN32 app/main.cpp resources/maketor-setup.rc)
@@ -41,6 +44,8 @@ foreach(helper_source ${MAKETOR_TEST_HELPERS})
   target_link_options(${helper_name} PRIVATE ${MAKETOR_STATIC_LINK} -municode)
   set_target_properties(${helper_name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}")
 endforeach()
+
+include(tests/fakedll/planted-libraries.cmake)
 
 # One test executable per suite: tests/wine/test_NAME.cpp. They run under Wine, one process per suite,
 # never in parallel (they share the Wine prefix's registry, desktop and the test server's port).

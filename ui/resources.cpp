@@ -30,7 +30,8 @@ ResourceBytes findRcData(HINSTANCE instance, WORD id) {
 // Imported by ordinal: older shlwapi versions export SHCreateMemStream under ordinal 12 only.
 IStream* createMemStream(const void* data, DWORD size) {
     using CreateMemStreamFn = IStream*(WINAPI*)(const BYTE*, UINT);
-    static HMODULE shlwapi = LoadLibraryW(L"shlwapi.dll");  // stays loaded for the life of the process
+    // Stays loaded for the life of the process.
+    static HMODULE shlwapi = LoadLibraryExW(L"shlwapi.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
     if (!shlwapi) return nullptr;
     auto create = reinterpret_cast<CreateMemStreamFn>(
         reinterpret_cast<void*>(GetProcAddress(shlwapi, MAKEINTRESOURCEA(12))));

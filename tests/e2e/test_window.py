@@ -86,9 +86,9 @@ class XCursor:
 class SetupWindow:
     """The real maketor-setup.exe under Wine, its window found by title."""
 
-    def __init__(self, *args, title=INSTALL_TITLE):
-        self.process = subprocess.Popen(["wine", SETUP_EXE, *args], env=wine_env(), stdout=subprocess.DEVNULL,
-                                        stderr=subprocess.DEVNULL)
+    def __init__(self, *args, title=INSTALL_TITLE, program=SETUP_EXE, env=None, stderr=subprocess.DEVNULL):
+        self.process = subprocess.Popen(["wine", program, *args], env=env or wine_env(), stdout=subprocess.DEVNULL,
+                                        stderr=stderr)
         self.window = None
         deadline = time.time() + 60
         while time.time() < deadline and not self.window:
