@@ -66,6 +66,33 @@ def make_code_signing_certificate(folder, password):
     }
 
 
+def make_timestamp_authority(folder):
+    """An RFC 3161 time-stamping authority for `openssl ts -reply`: a CA of its own, the TSA's certificate and
+    key, and the configuration naming them. Returns a dict of the paths: ca_pem, config."""
+    os.makedirs(folder, exist_ok=True)
+    rsa = ["-newkey", "rsa:2048", "-nodes"]
+    openssl("req", "-x509", *rsa, "-keyout", "tsa-ca.key", "-out", "tsa-ca.pem", "-days", "30",
+            "-subj", "/CN=maketor test TSA CA", "-addext", "basicConstraints=critical,CA:TRUE",
+            "-addext", "keyUsage=critical,keyCertSign,cRLSign", cwd=folder)
+    openssl("req", "-new", *rsa, "-keyout", "tsa.key", "-out", "tsa.csr", "-subj", "/CN=maketor test TSA", cwd=folder)
+    with open(os.path.join(folder, "tsa.ext"), "w") as ext:
+        ext.write("basicConstraints=CA:FALSE\n"
+                  "keyUsage=critical,digitalSignature\n"
+                  "extendedKeyUsage=critical,timeStamping\n")
+    openssl("x509", "-req", "-in", "tsa.csr", "-CA", "tsa-ca.pem", "-CAkey", "tsa-ca.key", "-CAcreateserial",
+            "-days", "30", "-sha256", "-extfile", "tsa.ext", "-out", "tsa.pem", cwd=folder)
+    with open(os.path.join(folder, "serial"), "w") as serial:
+        serial.write("01\n")
+    config = os.path.join(folder, "tsa.cnf")
+    with open(config, "w") as f:
+        f.write("[ tsa ]\ndefault_tsa = maketor_tsa\n[ maketor_tsa ]\n"
+                f"serial = {folder}/serial\nsigner_cert = {folder}/tsa.pem\ncerts = {folder}/tsa-ca.pem\n"
+                f"signer_key = {folder}/tsa.key\nsigner_digest = sha256\ndefault_policy = 1.3.6.1.4.1.4146.2.3\n"
+                "digests = sha256, sha384, sha512\naccuracy = secs:1\nordering = yes\ntsa_name = yes\n"
+                "ess_cert_id_chain = no\ness_cert_id_alg = sha256\n")
+    return {"ca_pem": os.path.join(folder, "tsa-ca.pem"), "config": config}
+
+
 if __name__ == "__main__":
     if len(sys.argv) == 3 and sys.argv[1] == "--code-signing":
         password = "test-" + os.urandom(6).hex()

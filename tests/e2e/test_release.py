@@ -2,14 +2,16 @@
 Authenticode by osslsigncode, placed as setup.exe, published and verified. The signature of the published
 setup.exe is checked with `osslsigncode verify`, which a changed byte must break."""
 import hashlib
+import http.server
 import os
 import shutil
 import subprocess
 import tempfile
+import threading
 import unittest
 
 from harness import CROSS_BUILD, DEVELOPMENT_KEY, PUBLISH, REPO, TEST_PORT, noise, text_bytes
-from make_test_ca import make_code_signing_certificate
+from make_test_ca import make_code_signing_certificate, make_timestamp_authority
 
 RELEASE_TOOL = os.path.join(REPO, "tools", "release")
 DEVELOPMENT_PUBLIC_KEY = os.path.join(REPO, "keys", "development.pub")
@@ -19,6 +21,39 @@ PASSWORD = "correct horse battery"
 def osslsigncode_verify(exe, ca_file):
     return subprocess.run(["osslsigncode", "verify", "-in", exe, "-CAfile", ca_file], stdout=subprocess.PIPE,
                           stderr=subprocess.STDOUT, text=True)
+
+
+class TimestampAuthority:
+    """An RFC 3161 time-stamping server over HTTP on a free loopback port, answering with `openssl ts -reply`."""
+
+    def __init__(self, folder):
+        self.paths = make_timestamp_authority(folder)
+        self.requests = 0
+        authority = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                query = self.rfile.read(int(self.headers["Content-Length"]))
+                reply = subprocess.run(["openssl", "ts", "-reply", "-config", authority.paths["config"],
+                                        "-queryfile", "/dev/stdin", "-out", "/dev/stdout"], input=query,
+                                       stdout=subprocess.PIPE, stderr=subprocess.DEVNULL).stdout
+                authority.requests += 1
+                self.send_response(200 if reply else 500)
+                self.send_header("Content-Type", "application/timestamp-reply")
+                self.send_header("Content-Length", str(len(reply)))
+                self.end_headers()
+                self.wfile.write(reply)
+
+            def log_message(self, format, *args):
+                pass
+
+        self.httpd = http.server.HTTPServer(("127.0.0.1", 0), Handler)
+        self.url = f"http://127.0.0.1:{self.httpd.server_address[1]}/"
+        threading.Thread(target=self.httpd.serve_forever, daemon=True).start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
 
 
 class ReleaseTool(unittest.TestCase):
@@ -93,6 +128,22 @@ class ReleaseTool(unittest.TestCase):
         broken = osslsigncode_verify(tampered, self.signing["ca_pem"])
         self.assertNotEqual(broken.returncode, 0, broken.stdout)
         self.assertIn("MISMATCH", broken.stdout)
+
+    def test_timestamp_from_the_named_server(self):
+        authority = TimestampAuthority(os.path.join(self.folder, "tsa"))
+        try:
+            result = self.run_release("--timestamp-url", authority.url, pkcs12=self.signing["pkcs12"])
+        finally:
+            authority.stop()
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(authority.requests, 1)
+        self.assertIn(", timestamped ", result.stdout)
+        verified = subprocess.run(["osslsigncode", "verify", "-in", self.published_setup(), "-CAfile",
+                                   self.signing["ca_pem"], "-TSA-CAfile", authority.paths["ca_pem"]],
+                                  stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.assertEqual(verified.returncode, 0, verified.stdout)
+        self.assertIn("Timestamp Server Signature verification: ok", verified.stdout)
+        self.assertIn("Signature verification: ok", verified.stdout)
 
     def test_wrong_password_publishes_nothing(self):
         result = self.run_release(pkcs12=self.signing["pkcs12"], password="wrong")

@@ -60,8 +60,8 @@ bool checkBlobs(const std::filesystem::path& releaseDir, const Manifest& manifes
     const auto work = [&](size_t worker, size_t index) {
         return blobProblem(releaseDir, manifest.files[index], *decoders[worker], progress.bytesDone);
     };
-    const auto take = [&](size_t index, std::string& blobProblem) {
-        problem = blobProblem;
+    const auto take = [&](size_t index, std::string& found) {
+        problem = found;
         progress.filesDone = index + 1;
         progress.path = index + 1 < manifest.files.size() ? manifest.files[index + 1].path : "";
         showProgress(progress);
