@@ -1,4 +1,3 @@
-#!/usr/bin/env python3
 """nginx serving a release folder with the vendor's own server block, tools/nginx/maketor-downloads.conf, for
 the end-to-end suites and the demo.
 
@@ -9,18 +8,12 @@ caller, with its logs, temporary files and document root in a folder of its own.
 
 Every request is logged as: status, body bytes sent, connection number, requests on that connection so far,
 the Range header ("-" when none) and the request path.
-
-    nginx_server.py --root RELEASE_DIR --cert CERT.pem --key KEY.pem --port N --workdir DIR
-                    [--log FILE] [--slow PATH=BYTES_PER_SECOND ...]
 """
-import argparse
 import os
 import re
 import shutil
-import signal
 import socket
 import subprocess
-import sys
 import time
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
@@ -138,9 +131,6 @@ class NginxServer:
     def pid(self):
         return self._process.pid if self._process else None
 
-    def wait(self):
-        self._process.wait()
-
     def stop(self):
         if self._process and self._process.poll() is None:
             self._process.terminate()  # a fast shutdown
@@ -187,34 +177,3 @@ class NginxServer:
 
     def clear_log(self):
         self._log_start = os.path.getsize(self.log_file)
-
-
-def main():
-    parser = argparse.ArgumentParser(description="Serve a release folder with nginx at " + PREFIX)
-    parser.add_argument("--root", required=True)
-    parser.add_argument("--cert", required=True)
-    parser.add_argument("--key", required=True)
-    parser.add_argument("--port", type=int, required=True)
-    parser.add_argument("--workdir", required=True)
-    parser.add_argument("--log")
-    parser.add_argument("--slow", action="append", default=[], metavar="PATH=BYTES_PER_SECOND")
-    args = parser.parse_args()
-    slow = {}
-    for item in args.slow:
-        path, _, rate = item.rpartition("=")
-        if not path or not rate.isdigit():
-            parser.error("--slow takes PATH=BYTES_PER_SECOND")
-        slow[path] = rate
-    signal.signal(signal.SIGTERM, signal.default_int_handler)  # nginx stops with this script
-    server = NginxServer(args.root, args.cert, args.key, args.port, args.workdir, args.log, slow).start()
-    print(f"nginx serves {args.root} at https://localhost:{args.port}{PREFIX}", flush=True)
-    try:
-        server.wait()
-    except KeyboardInterrupt:
-        pass
-    server.stop()
-    return 0
-
-
-if __name__ == "__main__":
-    sys.exit(main())

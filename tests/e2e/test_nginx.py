@@ -10,19 +10,10 @@ import os
 import ssl
 import unittest
 
-from harness import TEST_PORT, LifecycleTest, adapter_selection, noise, sample_files, text_bytes
+from harness import TEST_PORT, LifecycleTest, adapter_selection, changed_release_files, sample_files
 from nginx_server import NginxServer
 
 IMMUTABLE = "public, max-age=31536000, immutable"
-
-
-def changed_release_files(base):
-    files = dict(base)
-    files["maketor.exe"] = base["maketor.exe"] + b"v2"
-    files["data/catalog.json"] = text_bytes(41_000, "catalog v2")
-    files["data/new/added.bin"] = noise(9_000, "added")
-    del files["images/logo.png"]
-    return files
 
 
 class NginxDownloadHost(LifecycleTest):
