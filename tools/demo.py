@@ -191,9 +191,8 @@ class Demo:
                    "--public-key", DEVELOPMENT_PUBLIC_KEY, "--key", DEVELOPMENT_KEY, "--version", version,
                    "--cross-build", self.args.cross_build, "--publisher", harness.PUBLISH, source,
                    self.release_folder]
-        say("$ MAKETOR_SIGNING_PKCS12=" + os.path.relpath(self.signing["pkcs12"], REPO) +
-            " MAKETOR_SIGNING_PASSWORD=… " + " ".join(os.path.relpath(part, REPO) if os.path.isabs(part) else part
-                                                      for part in command))
+        say(f"$ MAKETOR_SIGNING_PKCS12={self.signing['pkcs12']} MAKETOR_SIGNING_PASSWORD=… " +
+            " ".join(os.path.relpath(part, REPO) if os.path.isabs(part) else part for part in command))
         env = dict(os.environ, MAKETOR_SIGNING_PKCS12=self.signing["pkcs12"], MAKETOR_SIGNING_PASSWORD=SIGNING_PASSWORD)
         result = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for line in result.stdout.splitlines():
