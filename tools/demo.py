@@ -577,7 +577,7 @@ def main():
     demo = Demo(args)
     try:
         demo.run()
-    except (DemoFailure, TimeoutError, subprocess.SubprocessError, OSError) as failure:
+    except (DemoFailure, TimeoutError, subprocess.SubprocessError, OSError, RuntimeError) as failure:
         path = os.path.join(args.out, "failure.png")
         subprocess.run(["import", "-window", "root", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         print(f"\ndemo: FAILED: {failure}", file=sys.stderr)

@@ -38,7 +38,9 @@ http {{
     fastcgi_temp_path {workdir}/temp/fastcgi;
     uwsgi_temp_path {workdir}/temp/uwsgi;
     scgi_temp_path {workdir}/temp/scgi;
-    # Bodies sent slowly on purpose (the demo keeps its progress screen in view): bytes per second by path.
+    # Bodies sent slowly on purpose (the demo keeps its progress screen in view): bytes per second by path,
+    # the paths of blobs being longer than the map's default bucket takes.
+    map_hash_bucket_size 128;
     map $uri $maketor_rate {{
         default 0;
 {slow_paths}    }}
