@@ -35,13 +35,16 @@ bool isDriveRoot(const std::wstring& folder) {
     return full.empty() || PathIsRootW(full.c_str());  // what cannot be named cannot be judged safe
 }
 
-void removeShortcuts() {
+// Only shortcuts to a program in this folder go: those of another installation (also one in a folder below
+// or above this one), or ones that cannot be read, stay.
+void removeShortcutsOf(const std::wstring& installDir) {
     std::vector<const wchar_t*> names{shortcutName};
     for (const wchar_t* legacyName : legacyShortcutNames) names.push_back(legacyName);
     for (const wchar_t* name : names) {
         for (const KNOWNFOLDERID* folder : {&FOLDERID_Programs, &FOLDERID_Desktop}) {
             const std::wstring link = linkPathIn(*folder, name);
-            if (!link.empty()) DeleteFileW(link.c_str());  // an unresolved folder is skipped
+            if (link.empty()) continue;  // an unresolved folder is skipped
+            if (samePathText(parentFolder(shortcutTarget(link)), installDir)) DeleteFileW(link.c_str());
         }
     }
 }
@@ -105,8 +108,9 @@ void uninstall() {
         if (!userData.empty()) deleteTree(userData);
     }
 
-    removeShortcuts();
-    RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
+    // An uninstall pointed at another folder leaves the real installation visible and removable.
+    removeShortcutsOf(installDir);
+    if (uninstallEntryBelongsTo(installDir)) RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
     logLine(L"удалено из " + installDir);
     appState.phase.exchange(Done);
 }

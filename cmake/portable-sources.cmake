@@ -1,6 +1,7 @@
 # Plain C++ with no Windows header. The product compiles them, and so do the host tools, tests and fuzzers.
 set(MAKETOR_PORTABLE_SOURCES
   "${CMAKE_SOURCE_DIR}/engine/components.cpp"
+  "${CMAKE_SOURCE_DIR}/engine/file_name_case.cpp"
   "${CMAKE_SOURCE_DIR}/engine/manifest.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_container.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_decoder.cpp"

@@ -1,8 +1,11 @@
 #include "engine/manifest.h"
 
 #include <exception>
+#include <unordered_map>
 
 #include <nlohmann/json.hpp>
+
+#include "engine/file_name_case.h"
 
 namespace {
 
@@ -11,6 +14,7 @@ using Json = nlohmann::json;
 constexpr size_t kHexDigestLength = 64;
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
+std::string entryName(size_t index) { return "files[" + std::to_string(index) + "]"; }
 
 // A string member; fallback is taken when the key is absent, and nullptr makes the key required.
 bool readString(const Json& object, const char* key, const char* fallback, std::string& value, std::string& problem) {
@@ -102,10 +106,20 @@ bool readManifest(const Json& document, Manifest& manifest, std::string& problem
         problem = files == document.end() ? "\"files\" is missing" : "\"files\" is not an array";
         return false;
     }
+    // Two entries that name one file on Windows would leave one file on disk and two digests in the record.
+    std::unordered_map<std::string, size_t> indexByIdentity;
     for (const Json& entry : *files) {
+        const size_t index = manifest.files.size();
         ManifestFile file;
         if (!readFile(entry, file, problem)) {
-            problem = "files[" + std::to_string(manifest.files.size()) + "]: " + problem;
+            problem = entryName(index) + ": " + problem;
+            return false;
+        }
+        const auto added = indexByIdentity.emplace(manifestPathIdentity(file.path), index);
+        if (!added.second) {
+            const size_t first = added.first->second;
+            problem = entryName(index) + ": path " + inQuotes(file.path) + " names the same file on Windows as " +
+                      entryName(first) + " " + inQuotes(manifest.files[first].path);
             return false;
         }
         manifest.files.push_back(std::move(file));
@@ -133,6 +147,14 @@ std::string manifestPathProblem(const std::string& path) {
         if (uint8_t(byte) < 0x20 || byte == 0x7F) return "contains a control character";
     }
     return {};
+}
+
+std::string manifestPathIdentity(const std::string& path) {
+    std::string identity = fileNameUppercase(path);
+    for (char& c : identity) {
+        if (c == '\\') c = '/';
+    }
+    return identity;
 }
 
 bool parseManifest(const std::string& text, Manifest& manifest, std::string& problem) {

@@ -24,5 +24,8 @@ bool parseManifest(const std::string& text, Manifest& manifest);
 // The same; on false, problem names the first rule broken and where (for the release tools).
 bool parseManifest(const std::string& text, Manifest& manifest, std::string& problem);
 
+// The form in which two paths that name one file on Windows are equal: letter case as Windows compares file
+// names, "\" read as "/". A manifest holds no two paths of one form.
+std::string manifestPathIdentity(const std::string& path);
 // Why a file path may not stand in a manifest ("contains \"..\"", ...); empty when it may.
 std::string manifestPathProblem(const std::string& path);

@@ -23,6 +23,13 @@ bool equalIgnoringCase(const wchar_t* a, const wchar_t* b, size_t length) {
     return CompareStringOrdinal(a, static_cast<int>(length), b, static_cast<int>(length), TRUE) == CSTR_EQUAL;
 }
 
+// attributes: what GetFileAttributesW gave for the path.
+void clearReadOnly(const std::wstring& path, DWORD attributes) {
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return;
+    const DWORD writable = attributes & ~FILE_ATTRIBUTE_READONLY;
+    SetFileAttributesW(path.c_str(), writable ? writable : FILE_ATTRIBUTE_NORMAL);  // 0 would change nothing
+}
+
 }  // namespace
 
 std::wstring parentFolder(const std::wstring& path) {
@@ -90,19 +97,25 @@ bool writeWholeFile(const std::wstring& path, const void* data, size_t size, boo
     return !flushToDisk || FlushFileBuffers(file.get());
 }
 
-void deleteFileOrEmptyFolder(const std::wstring& path) {
+bool deleteFileOrEmptyFolder(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(path.c_str());
-    else
-        DeleteFileW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    }
+    // Windows refuses to delete a read-only file or folder; one that stays for another reason (in use, not
+    // empty) gets its attribute back.
+    clearReadOnly(path, attributes);
+    const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
+                                                                  : DeleteFileW(path.c_str());
+    if (!removed && (attributes & FILE_ATTRIBUTE_READONLY)) SetFileAttributesW(path.c_str(), attributes);
+    return removed;
 }
 
 void deleteTree(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+    clearReadOnly(path, attributes);
     if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         DeleteFileW(path.c_str());
         return;

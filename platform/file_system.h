@@ -18,10 +18,11 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 // Creates or truncates the file and writes the bytes; with flushToDisk the data reaches the disk before the
 // handle closes. False when the open or a write failed (a partial file may remain).
 bool writeWholeFile(const std::wstring& path, const void* data, size_t size, bool flushToDisk);
-// Deletes one file, or one folder if it is empty. Errors are ignored.
-void deleteFileOrEmptyFolder(const std::wstring& path);
-// Deletes a folder with everything below it, or a file. Links and junctions are removed themselves, never
-// followed. Errors are ignored.
+// Deletes one file, or one folder if it is empty, read-only or not. True when nothing is left at the path;
+// callers that only tidy up ignore the result.
+bool deleteFileOrEmptyFolder(const std::wstring& path);
+// Deletes a folder with everything below it, or a file, read-only or not. Links and junctions are removed
+// themselves, never followed. Errors are ignored.
 void deleteTree(const std::wstring& path);
 // An empty folder or a file of length 0. False when that cannot be determined.
 bool isEmptyEntry(const std::wstring& path);

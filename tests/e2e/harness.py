@@ -5,6 +5,7 @@ only the test prefix trusts, the real setup executable under Wine, and readers f
 The environment comes from tools/test (WINEPREFIX, DISPLAY, MAKETOR_TEST_PORT, MAKETOR_HOST_BUILD) and ctest
 (MAKETOR_CROSS_BUILD)."""
 import atexit
+import base64
 import json
 import os
 import random
@@ -311,6 +312,24 @@ def publish_release(source, release_folder, version):
                              "2025-01-01", source, release_folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     if result.returncode != 0:
         raise RuntimeError("maketor-publish release failed: " + result.stderr.decode("utf-8", "replace"))
+
+
+def sign_manifest(release_folder, manifest_bytes):
+    """Writes manifest.json and a signature over it with the development key, as maketor-publish signs (the
+    Base64 of r||s): a hand-edited manifest that the product must judge on its rules alone."""
+    manifest_path = os.path.join(release_folder, "manifest.json")
+    with open(manifest_path, "wb") as f:
+        f.write(manifest_bytes)
+    der = subprocess.run(["openssl", "dgst", "-sha256", "-sign", DEVELOPMENT_KEY, manifest_path], check=True,
+                         stdout=subprocess.PIPE).stdout
+    # SEQUENCE { INTEGER r, INTEGER s }, every length below 128 for P-256.
+    numbers, offset = [], 2
+    for _ in range(2):
+        length = der[offset + 1]
+        numbers.append(int.from_bytes(der[offset + 2 : offset + 2 + length], "big"))
+        offset += 2 + length
+    with open(os.path.join(release_folder, "manifest.sig"), "wb") as f:
+        f.write(base64.b64encode(b"".join(n.to_bytes(32, "big") for n in numbers)))
 
 
 def record_text(record):

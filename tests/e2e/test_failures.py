@@ -1,10 +1,11 @@
 """Failed updates: the exact text in the setup log, and nothing changed in the installation."""
+import json
 import os
 import shutil
 import unittest
 
 from harness import (LifecycleTest, cross_program, log_errors, noise, registry_values, run_setup, sample_files,
-                     wait_until, wine, wine_background)
+                     sign_manifest, wait_until, wine, wine_background)
 
 CONNECTION = "Нет связи с сайтом Торвел. Проверьте интернет и повторите."
 SIGNATURE = "Файлы на сайте не прошли проверку подписи — установка остановлена."
@@ -59,6 +60,14 @@ class FailedUpdate(LifecycleTest):
     def signature_of_another_release(self):
         shutil.copy(os.path.join(self.v1.folder, "manifest.sig"), self.served_copy("other-signature"))
 
+    def twin_paths(self):
+        """A signed manifest whose extra entry names an existing file in other letter case, with other bytes."""
+        manifest = dict(self.v2.manifest)
+        twin = dict(self.v2.entries["images/logo.png"], path=CHANGED.upper())
+        manifest["files"] = manifest["files"] + [twin]
+        sign_manifest(self.served_copy("twin-paths"), (json.dumps(manifest, indent=1, ensure_ascii=False) + "\n")
+                      .encode("utf-8"))
+
     def damaged_blob(self):
         blob = os.path.join(self.served_copy("damaged-blob"), "blobs", os.path.basename(self.v2.blob_path(CHANGED)))
         with open(blob, "r+b") as f:
@@ -82,6 +91,7 @@ class FailedUpdate(LifecycleTest):
             ("manifest cut short", self.fault("/maketor/app/manifest.json", ("cut", 100)), CONNECTION),
             ("manifest changed after signing", self.changed_manifest_byte, SIGNATURE),
             ("signature of another release", self.signature_of_another_release, SIGNATURE),
+            ("two paths that name one file", self.twin_paths, SIGNATURE),
             ("damaged blob", self.damaged_blob, DAMAGED),
             ("blob answered 404", self.fault(blob, ("status", 404)), NOT_DOWNLOADED),
             ("blob answered 500", self.fault(blob, ("status", 500)), NOT_DOWNLOADED),

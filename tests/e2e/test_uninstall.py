@@ -3,12 +3,16 @@ import glob
 import os
 import unittest
 
-from harness import (LEGACY_SHORTCUT_NAMES, SETUP_EXE, SHORTCUT_NAME, LifecycleTest, cross_program,
-                     desktop_folder, log_errors, registry_values, run_setup, sample_files, setup_log_lines,
-                     shortcut_paths, start_menu_folder, user_data_folder, user_folders, wait_until, wine,
-                     wine_background)
+from harness import (LEGACY_SHORTCUT_NAMES, SETUP_EXE, SHORTCUT_NAME, LifecycleTest, adapter_selection,
+                     cross_program, desktop_folder, log_errors, registry_values, run_setup, sample_files,
+                     setup_log_lines, shortcut_paths, start_menu_folder, to_windows, user_data_folder, user_folders,
+                     wait_until, wine, wine_background)
 
 APP_OPEN = "Макетор открыт — закройте его и нажмите «Повторить»."
+
+
+def existing_shortcuts():
+    return [p for p in shortcut_paths() if os.path.exists(p)]
 
 
 class Uninstall(LifecycleTest):
@@ -31,7 +35,7 @@ class Uninstall(LifecycleTest):
         self.assertEqual(log_errors(), [])
         self.assertEqual(setup_log_lines()[-1], "удалено из " + self.folder.windows)
         self.assertEqual(self.folder.snapshot(), remaining_files)
-        self.assertEqual([p for p in shortcut_paths() if os.path.exists(p)], [])
+        self.assertEqual(existing_shortcuts(), [])
         self.assertIsNone(registry_values())
         self.assertTrue(os.path.exists(os.path.join(user_data_folder(), "settings.json")))
 
@@ -40,11 +44,15 @@ class Uninstall(LifecycleTest):
             f.write(b"user font")
 
     def legacy_shortcuts_only(self):
-        os.remove(os.path.join(start_menu_folder(), SHORTCUT_NAME))
+        # The installation's own shortcut under the names of earlier releases.
+        current = os.path.join(start_menu_folder(), SHORTCUT_NAME)
+        with open(current, "rb") as f:
+            link = f.read()
+        os.remove(current)
         for folder in (start_menu_folder(), desktop_folder()):
             for name in LEGACY_SHORTCUT_NAMES:
                 with open(os.path.join(folder, name), "wb") as f:
-                    f.write(b"old link")
+                    f.write(link)
 
     def test_uninstall_without_data_option(self):
         cases = [
@@ -82,8 +90,33 @@ class Uninstall(LifecycleTest):
         self.assertEqual(log_errors(), [])
         self.assertFalse(os.path.exists(self.folder.unix))
         self.assertFalse(os.path.exists(user_data_folder()))
-        self.assertEqual([p for p in shortcut_paths() if os.path.exists(p)], [])
+        self.assertEqual(existing_shortcuts(), [])
         self.assertIsNone(registry_values())
+
+    def test_uninstall_of_another_folder(self):
+        # The entry and the shortcuts go only with the folder they name; the installation's stay meanwhile.
+        installed = (self.folder.files(), registry_values(), existing_shortcuts())
+        self.assertIsNotNone(installed[1])
+        self.assertNotEqual(installed[2], [])
+        empty = os.path.join(self.folder.root, "Другая папка")
+        os.makedirs(empty)
+        others = [
+            ("an empty other folder", to_windows(empty)),
+            ("a folder that does not exist", self.folder.windows + " 2"),
+            ("the folder that holds the installation", to_windows(self.folder.root)),
+        ]
+        for name, other in others:
+            with self.subTest(name):
+                run_setup("/uninstall", "/dir", other, "/auto")
+                self.assertEqual(log_errors(), [])
+                self.assertEqual(setup_log_lines()[-1], "удалено из " + other)
+                self.assertEqual((self.folder.files(), registry_values(), existing_shortcuts()), installed)
+        # The installation itself, typed in other letter case and with a trailing backslash.
+        typed = self.folder.windows.upper() + "\\"
+        run_setup("/uninstall", "/dir", typed, "/auto")
+        self.assertEqual(log_errors(), [])
+        self.assertEqual(setup_log_lines()[-1], "удалено из " + typed)
+        self.assertEqual((self.folder.snapshot(), registry_values(), existing_shortcuts()), (None, None, []))
 
     def test_application_open(self):
         before = (self.folder.files(), registry_values())
@@ -91,6 +124,42 @@ class Uninstall(LifecycleTest):
         run_setup("/uninstall", "/dir", self.folder.windows, "/auto")
         self.assertEqual(log_errors(), [APP_OPEN])
         self.assertEqual((self.folder.files(), registry_values()), before)
+
+
+class ReadOnlyFiles(LifecycleTest):
+    """Files and folders the user or a backup tool made read-only go like any others, whether the uninstaller
+    removes them or an update drops them from the release."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        files = sample_files("v1", with_setup=True)
+        cls.v1 = cls.make_release("1.4.0", files)
+        del files["images/logo.png"], files["data/models/стеллаж.bin"]
+        cls.v2 = cls.make_release("1.5.0", files)
+
+    def install_read_only(self, read_only):
+        folder = self.new_folder()
+        self.install(folder, self.v1)
+        self.assertEqual(log_errors(), [])
+        for relative in read_only:
+            path = folder.path(relative)
+            os.chmod(path, 0o555 if os.path.isdir(path) else 0o444)  # the read-only attribute under Wine
+        return folder
+
+    def test_uninstall(self):
+        folder = self.install_read_only(["maketor.exe", "data/models/стеллаж.bin", "data/models",
+                                         "fonts/Inter-Regular.ttf", "install.json", "setup.exe"])
+        run_setup("/uninstall", "/dir", folder.windows, "/auto")
+        self.assertEqual(log_errors(), [])
+        self.assertEqual((folder.snapshot(), registry_values(), existing_shortcuts()), (None, None, []))
+
+    def test_update_dropping_files(self):
+        folder = self.install_read_only(["images/logo.png", "data/models/стеллаж.bin", "data/models"])
+        self.assertEqual(self.update(folder, self.v2), [])
+        self.assert_installed(folder, self.v2, adapter_selection(), [])
+        self.assertNotIn("images", folder.folders())
+        self.assertNotIn("data/models", folder.folders())
 
 
 class PoisonedRecord(LifecycleTest):

@@ -561,6 +561,16 @@ const BlobDamageCase kBlobDamageCases[] = {
          });
      },
      "(for a.dat): unpacks to content whose SHA-256 is not the manifest's sha256"},
+    {"two paths that name one file on Windows",
+     [](const PublishedTree& t) {
+         t.resign([](nlohmann::json& m) {
+             nlohmann::json twin = entryOf(m, "a.dat");
+             twin["path"] = "ШАБЛОНЫ/Стеллажи/СТЕЛЛАЖ 2×4.OBJ";
+             m["files"].push_back(twin);
+         });
+     },
+     "manifest.json: files[6]: path \"ШАБЛОНЫ/Стеллажи/СТЕЛЛАЖ 2×4.OBJ\" names the same file on Windows as files[5] "
+     "\"шаблоны/стеллажи/стеллаж 2×4.obj\""},
     {"a changed manifest byte",
      [](const PublishedTree& t) {
          std::string text = readText(t.folder / "manifest.json");
@@ -593,7 +603,10 @@ TEST(PublisherRelease, StopsAtASourcePathTheManifestCannotCarry) {
         {{"maketor.exe", "data/a\\b.bin"}, "path \"data/a\\b.bin\" contains \"\\\""},
         {{"maketor.exe", "bad\xff.bin"}, "is not UTF-8"},
         {{"line\nbreak.txt"}, "contains a control character"},
-        {{"Maketor.exe", "maketor.exe"}, "only in letter case"},
+        {{"Maketor.exe", "maketor.exe"}, "path \"maketor.exe\" differs from \"Maketor.exe\" only in letter case"},
+        {{"Данные/Стол.obj", "данные/стол.obj"},
+         "path \"данные/стол.obj\" differs from \"Данные/Стол.obj\" only in letter case"},
+        {{"ΣΟΦΙΑ.txt", "σοφια.txt"}, "path \"σοφια.txt\" differs from \"ΣΟΦΙΑ.txt\" only in letter case"},
         {{}, "holds no regular file"},
     };
     for (const RefusedSourceCase& c : cases) {

@@ -4,6 +4,7 @@
 #include <functional>
 #include <nlohmann/json.hpp>
 
+#include "engine/file_name_case.h"
 #include "engine/manifest.h"
 
 namespace {
@@ -168,6 +169,106 @@ TEST(ParseManifest, ProblemNamesTheFileAndTheRule) {
     ASSERT_FALSE(parseManifest(document.dump(), manifest, problem));
     EXPECT_NE(problem.find("files[1]"), std::string::npos) << problem;
     EXPECT_NE(problem.find("a/../b"), std::string::npos) << problem;
+}
+
+// Two file entries with these paths: the manifest stands only when Windows would see two files.
+struct PathPairCase {
+    const char* first;
+    const char* second;
+    bool accepted;
+};
+
+const PathPairCase kPathPairCases[] = {
+    {"data/a.bin", "data/a.bin", false},
+    {"Data/a.bin", "data/a.bin", false},
+    {"DATA/A.BIN", "data/a.bin", false},
+    {"data\\a.bin", "data/a.bin", false},
+    {"Data\\A.bin", "data/a.bin", false},
+    {"Данные/Стеллаж.obj", "данные/стеллаж.obj", false},
+    {"ЁЛКА.obj", "ёлка.obj", false},
+    {"ІЇЄҐ.txt", "іїєґ.txt", false},
+    {"Café.txt", "CAFÉ.txt", false},
+    {"Łódź.txt", "łÓDŹ.txt", false},
+    {"Ǆ.txt", "ǆ.txt", false},
+    {"ΣΟΦΊΑ.txt", "σοφία.txt", false},
+    {"ĲSSEL.txt", "ĳssel.txt", false},
+    {"ẠẢ.txt", "ạả.txt", false},
+    {"data/a.bin", "data/b.bin", true},
+    {"data/a.bin", "data/a.bin.old", true},
+    {"data/a.bin", "data2/a.bin", true},
+    {"Елка.obj", "ёлка.obj", true},  // Е and Ё are two letters
+    {"Straße.txt", "STRASSE.txt", true},  // no letter turns into two
+    {"İ.txt", "i.txt", true},  // the dotted capital I is a letter of its own
+    {"ΟΔΟΣ.txt", "οδος.txt", true},  // and so is the final sigma, to the file system
+    {"cafe.txt", "café.txt", true},
+};
+
+TEST(ParseManifest, RefusesTwoPathsThatNameOneFileOnWindows) {
+    for (const PathPairCase& c : kPathPairCases) {
+        Json document = validManifest();
+        document["files"][0]["path"] = c.first;
+        document["files"][1]["path"] = c.second;
+        Manifest manifest;
+        std::string problem;
+        EXPECT_EQ(parseManifest(document.dump(), manifest, problem), c.accepted) << c.first << " | " << c.second;
+        if (c.accepted) continue;
+        // Both entries are named, the later one first.
+        const std::string expected = std::string("files[1]: path \"") + c.second +
+                                     "\" names the same file on Windows as files[0] \"" + c.first + "\"";
+        EXPECT_EQ(problem, expected);
+    }
+}
+
+TEST(ParseManifest, FindsATwinAnywhereInTheList) {
+    Json document = validManifest();
+    for (int i = 0; i < 500; ++i) {
+        Json file = document["files"][1];
+        file["path"] = "models/m" + std::to_string(i) + ".obj";
+        document["files"].push_back(file);
+    }
+    Manifest manifest;
+    ASSERT_TRUE(parseManifest(document.dump(), manifest));
+    document["files"][400]["path"] = "LICENSES/AMD-FSR.TXT";
+    std::string problem;
+    EXPECT_FALSE(parseManifest(document.dump(), manifest, problem));
+    EXPECT_NE(problem.find("files[400]"), std::string::npos) << problem;
+    EXPECT_NE(problem.find("files[1] \"licenses/amd-fsr.txt\""), std::string::npos) << problem;
+}
+
+TEST(FileNameUppercase, MapsLettersOneForOneAndLeavesTheRest) {
+    const std::pair<std::string, std::string> cases[] = {
+        {"abcxyz", "ABCXYZ"},
+        {"ABC-123_.~/\\", "ABC-123_.~/\\"},
+        {"àéîõüÿ", "ÀÉÎÕÜŸ"},
+        {"ß", "ß"},
+        // Letters whose capital has another small letter of its own stay as they are.
+        {"ıſµϐϑϕ", "ıſµϐϑϕ"},
+        {"ǅǆ", "ǅǄ"},
+        {"ɐ", "Ɐ"},  // two bytes in, three out
+        {"αβγςσω", "ΑΒΓςΣΩ"},
+        {"абвгдеёжзийклмнопрстуфхцчшщъыьэюя", "АБВГДЕЁЖЗИЙКЛМНОПРСТУФХЦЧШЩЪЫЬЭЮЯ"},
+        {"ђѓєѕіїјљњћќѝўџ", "ЂЃЄЅІЇЈЉЊЋЌЍЎЏ"},
+        {"ґӂӏԯ", "ҐӁӀԮ"},
+        {"ա", "Ա"},
+        {"ẁỳ", "ẀỲ"},
+        {"ａｚ", "ＡＺ"},
+        {"中文", "中文"},
+        {"\xF0\x9D\x90\x9A", "\xF0\x9D\x90\x9A"},  // beyond the first 65536: as the file system leaves it
+        // Bytes that are not UTF-8 stay, and the letters around them are still mapped.
+        {"a\xFF" "b", "A\xFF" "B"},
+        {"a\xC3", "A\xC3"},
+        {"\xC0\xA1x", "\xC0\xA1X"},           // an overlong "!"
+        {"\xED\xA0\x80y", "\xED\xA0\x80Y"},  // a surrogate
+        {"\xF4\x90\x80\x80z", "\xF4\x90\x80\x80Z"},  // beyond U+10FFFF
+        {"\xE2\x82", "\xE2\x82"},
+        {"", ""},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(fileNameUppercase(text), expected) << text;
+}
+
+TEST(ManifestPathIdentity, ReadsBothSeparatorsAsOne) {
+    EXPECT_EQ(manifestPathIdentity("Data\\models/Стол.obj"), manifestPathIdentity("data/MODELS\\стол.OBJ"));
+    EXPECT_EQ(manifestPathIdentity("data\\a.bin"), "DATA/A.BIN");
 }
 
 }  // namespace

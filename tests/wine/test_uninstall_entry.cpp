@@ -3,8 +3,11 @@
 
 #include <shobjidl.h>
 
+#include <functional>
+
 #include "app/app_state.h"
 #include "engine/uninstall_entry.h"
+#include "platform/file_system.h"
 #include "platform/handles.h"
 #include "test_support.h"
 
@@ -108,10 +111,54 @@ TEST(UninstallEntry, AnUpdateRewritesTheValuesAndKeepsForeignOnes) {
     appState.installDir.clear();
 }
 
-struct ComApartment {
-    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~ComApartment() { CoUninitialize(); }
-};
+void writeInstallLocation(DWORD type, const void* data, DWORD size) {
+    HKEY rawKey = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, uninstallKeyPath, 0, nullptr, 0, KEY_WRITE, nullptr, &rawKey, nullptr),
+              ERROR_SUCCESS);
+    UniqueRegKey key(rawKey);
+    if (data == nullptr) return;
+    ASSERT_EQ(RegSetValueExW(key.get(), L"InstallLocation", 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
+}
+
+void writeInstallLocation(const std::wstring& text) {
+    writeInstallLocation(REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+}
+
+TEST(UninstallEntry, BelongsOnlyToTheFolderItNames) {
+    const std::wstring folder = L"C:\\Программы\\Торвел\\Макетор";
+    // Longer than any fixed buffer would take: the whole value is compared.
+    const std::wstring deep = L"C:\\" + std::wstring(300, L'п') + L"\\" + std::wstring(300, L'к');
+    const DWORD number = 1;
+    const struct {
+        const char* name;
+        std::function<void()> write;  // the entry as found; the key is deleted before each case
+        std::wstring installDir;
+        bool belongs;
+    } cases[] = {
+        {"no entry", [] {}, folder, true},
+        {"an entry without the value", [] { writeInstallLocation(REG_SZ, nullptr, 0); }, folder, true},
+        {"an empty value", [] { writeInstallLocation(L""); }, folder, true},
+        {"the same folder", [&] { writeInstallLocation(folder); }, folder, true},
+        {"with a trailing backslash", [&] { writeInstallLocation(folder + L"\\"); }, folder, true},
+        {"asked with a trailing backslash", [&] { writeInstallLocation(folder); }, folder + L"\\", true},
+        {"in other letter case", [&] { writeInstallLocation(L"c:\\ПРОГРАММЫ\\торвел\\МАКЕТОР"); }, folder, true},
+        {"with forward slashes", [&] { writeInstallLocation(L"C:/Программы/Торвел/Макетор"); }, folder, true},
+        {"a long folder", [&] { writeInstallLocation(deep); }, deep, true},
+        {"another folder", [] { writeInstallLocation(L"D:\\Maketor"); }, folder, false},
+        {"a folder below", [&] { writeInstallLocation(folder + L"\\bin"); }, folder, false},
+        {"the folder above", [] { writeInstallLocation(L"C:\\Программы\\Торвел"); }, folder, false},
+        {"a folder whose name goes on", [&] { writeInstallLocation(folder + L"2"); }, folder, false},
+        {"a long folder, one letter off", [&] { writeInstallLocation(deep + L"x"); }, deep, false},
+        {"a value that is not text", [&] { writeInstallLocation(REG_DWORD, &number, sizeof(number)); }, folder, false},
+    };
+    for (const auto& c : cases) {
+        RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
+        c.write();
+        EXPECT_EQ(uninstallEntryBelongsTo(c.installDir), c.belongs) << c.name;
+    }
+    RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
+}
 
 TEST(Shortcut, ReadsBackTargetWorkingFolderDescriptionAndIcon) {
     ComApartment com;
@@ -148,6 +195,33 @@ TEST(Shortcut, ReadsBackTargetWorkingFolderDescriptionAndIcon) {
     EXPECT_EQ(iconIndex, 0);
     ASSERT_TRUE(SUCCEEDED(link->GetArguments(text, MAX_PATH)));
     EXPECT_EQ(std::wstring(text), L"");
+    removeTree(folder);
+}
+
+TEST(Shortcut, TargetReadBackThroughTheShellLink) {
+    ComApartment com;
+    const std::wstring folder = makeScratchFolder(L"target");
+    const std::wstring cyrillic = folder + L"\\Мой Макетор\\maketor.exe";
+    const std::wstring missing = folder + L"\\never-created\\maketor.exe";
+    CreateDirectoryW(parentFolder(cyrillic).c_str(), nullptr);
+    ASSERT_TRUE(writeFileBytes(cyrillic, "MZ"));
+    const struct {
+        const char* name;
+        std::function<void(const std::wstring& link)> make;
+        std::wstring target;
+    } cases[] = {
+        {"a target in a Cyrillic folder", [&](const std::wstring& link) { createShortcut(link, cyrillic); }, cyrillic},
+        {"a target that does not exist", [&](const std::wstring& link) { createShortcut(link, missing); }, missing},
+        {"a file that is not a link", [](const std::wstring& link) { writeFileBytes(link, "old link"); }, L""},
+        {"an empty file", [](const std::wstring& link) { writeFileBytes(link, ""); }, L""},
+        {"no file", [](const std::wstring&) {}, L""},
+    };
+    for (const auto& c : cases) {
+        const std::wstring link = folder + L"\\" + shortcutName;
+        DeleteFileW(link.c_str());
+        c.make(link);
+        EXPECT_EQ(shortcutTarget(link), c.target) << c.name;
+    }
     removeTree(folder);
 }
 

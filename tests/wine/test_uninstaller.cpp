@@ -39,6 +39,24 @@ std::wstring knownFolder(REFKNOWNFOLDERID id) {
 
 std::wstring userDataFolder() { return knownFolder(FOLDERID_LocalAppData) + L"\\Torvel\\Maketor"; }
 
+// Every place the uninstaller looks for a shortcut: each name in the Start menu and on the desktop.
+std::vector<std::wstring> everyShortcutPath() {
+    std::vector<std::wstring> links;
+    for (const KNOWNFOLDERID* folder : {&FOLDERID_Programs, &FOLDERID_Desktop}) {
+        links.push_back(knownFolder(*folder) + L"\\" + shortcutName);
+        for (const wchar_t* name : legacyShortcutNames) links.push_back(knownFolder(*folder) + L"\\" + name);
+    }
+    return links;
+}
+
+void setInstallLocation(const std::wstring& folder) {
+    HKEY rawKey = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, uninstallKeyPath, 0, KEY_WRITE, &rawKey), ERROR_SUCCESS);
+    UniqueRegKey key(rawKey);
+    RegSetValueExW(key.get(), L"InstallLocation", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>((folder.size() + 1) * sizeof(wchar_t)));
+}
+
 class Uninstaller : public ::testing::Test, public ScratchInstallFolder {
 protected:
     Uninstaller() : ScratchInstallFolder(L"uninstall") {}
@@ -179,23 +197,119 @@ TEST_F(Uninstaller, ARunningApplicationStopsItBeforeAnythingIsRemoved) {
     EXPECT_FALSE(pathExists(installDir));
 }
 
-TEST_F(Uninstaller, AMissingFolderStillRemovesEntryAndShortcuts) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    const std::vector<std::wstring> links = {
-        knownFolder(FOLDERID_Desktop) + L"\\" + shortcutName,
-        knownFolder(FOLDERID_Programs) + L"\\" + shortcutName,
-        knownFolder(FOLDERID_Desktop) + L"\\" + legacyShortcutNames[0],
-        knownFolder(FOLDERID_Programs) + L"\\" + legacyShortcutNames[1],
-    };
-    for (const std::wstring& link : links) createShortcut(link, installDir + L"\\maketor.exe");
+TEST_F(Uninstaller, AMissingFolderStillRemovesItsEntryAndShortcuts) {
+    ComApartment com;
+    const std::wstring missing = outer + L"\\never-created";
+    const std::vector<std::wstring> links = everyShortcutPath();
+    for (const std::wstring& link : links) createShortcut(link, missing + L"\\maketor.exe");
     for (const std::wstring& link : links) ASSERT_TRUE(pathExists(link));
-    appState.installDir = outer + L"\\never-created";
+    setInstallLocation(missing);
+    appState.installDir = missing;
     uninstall();
     EXPECT_EQ(appState.phase.load(), Done);
     for (const std::wstring& link : links) EXPECT_FALSE(pathExists(link));
     EXPECT_FALSE(registryEntryExists());
     EXPECT_EQ(readFileBytes(victim), "not ours");
-    CoUninitialize();
+}
+
+TEST_F(Uninstaller, AnotherFolderLeavesTheInstallationsEntryAndShortcuts) {
+    ComApartment com;
+    placeInstallation();
+    const std::wstring other = outer + L"\\Другая папка";
+    ASSERT_TRUE(CreateDirectoryW(other.c_str(), nullptr));
+    const std::vector<std::wstring> links = everyShortcutPath();
+    for (const std::wstring& link : links) createShortcut(link, at(L"maketor.exe"));
+    setInstallLocation(installDir);
+    for (const std::wstring& folder : {other, outer + L"\\never-created", outer, at(L"fonts")}) {
+        appState.installDir = folder;
+        uninstall();
+        EXPECT_EQ(appState.phase.load(), Done) << toUtf8(folder);
+        for (const std::wstring& link : links) EXPECT_TRUE(pathExists(link)) << toUtf8(folder + L" " + link);
+        EXPECT_TRUE(registryEntryExists()) << toUtf8(folder);
+        EXPECT_TRUE(pathExists(at(L"install.json"))) << toUtf8(folder);
+    }
+    // The installation itself, named the way a user might type it.
+    appState.installDir = outer + L"\\MAKETOR\\";
+    uninstall();
+    for (const std::wstring& link : links) EXPECT_FALSE(pathExists(link)) << toUtf8(link);
+    EXPECT_FALSE(registryEntryExists());
+    EXPECT_FALSE(pathExists(installDir));
+}
+
+TEST_F(Uninstaller, OnlyShortcutsToAProgramInThisFolderGo) {
+    ComApartment com;
+    const std::wstring programs = knownFolder(FOLDERID_Programs);
+    const std::wstring desktop = knownFolder(FOLDERID_Desktop);
+    const struct {
+        const char* name;
+        std::wstring target;  // empty: a file of that name that is not a link
+        bool removed;
+    } cases[] = {
+        {"the application", installDir + L"\\maketor.exe", true},
+        {"in other letter case", outer + L"\\MAKETOR\\Maketor.EXE", true},
+        {"another program in the folder", installDir + L"\\setup.exe", true},
+        {"another installation", outer + L"\\Other\\maketor.exe", false},
+        {"a folder whose name goes on", installDir + L"2\\maketor.exe", false},
+        {"a folder below", installDir + L"\\bin\\maketor.exe", false},
+        {"the folder above", outer + L"\\maketor.exe", false},
+        {"not a link", L"", false},
+    };
+    for (const auto& c : cases) {
+        // One current and one legacy name, in both folders.
+        const std::wstring links[] = {programs + L"\\" + shortcutName, desktop + L"\\" + legacyShortcutNames[1]};
+        for (const std::wstring& link : links) {
+            if (c.target.empty())
+                writeFileBytes(link, "old link");
+            else
+                createShortcut(link, c.target);
+            ASSERT_TRUE(pathExists(link)) << c.name;
+        }
+        appState.installDir = installDir;
+        uninstall();
+        for (const std::wstring& link : links) {
+            EXPECT_EQ(pathExists(link), !c.removed) << c.name;
+            DeleteFileW(link.c_str());
+        }
+    }
+}
+
+TEST_F(Uninstaller, ReadOnlyFilesGoAndOnesThatStayKeepTheirAttribute) {
+    placeInstallation();
+    place(L"data\\deep\\model.bin");
+    place(L"data\\locked.bin");
+    place(L"fonts\\mine.ttf", "user");
+    nlohmann::json record = nlohmann::json::parse(readFileBytes(at(L"install.json")));
+    record["files"]["data/deep/model.bin"] = "m";
+    record["files"]["data/locked.bin"] = "n";
+    writeFileBytes(at(L"install.json"), record.dump());
+    const struct {
+        const wchar_t* path;
+        bool removed;
+    } cases[] = {
+        {L"maketor.exe", true},             // recorded
+        {L"data\\deep\\model.bin", true},  // recorded, with the folders it leaves empty
+        {L"install.json", true},
+        {L"setup.exe", true},
+        {L"data\\locked.bin", false},  // recorded, but held open by another program
+        {L"fonts\\mine.ttf", false},   // the user's
+    };
+    for (const auto& c : cases) ASSERT_TRUE(SetFileAttributesW(at(c.path).c_str(), FILE_ATTRIBUTE_READONLY));
+    {
+        UniqueHandle held(CreateFileW(at(L"data\\locked.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(held);
+        uninstall();
+    }
+    EXPECT_EQ(appState.phase.load(), Done);
+    for (const auto& c : cases) {
+        const DWORD attributes = GetFileAttributesW(at(c.path).c_str());
+        if (c.removed)
+            EXPECT_EQ(attributes, INVALID_FILE_ATTRIBUTES) << toUtf8(c.path);
+        else
+            EXPECT_EQ(attributes & FILE_ATTRIBUTE_READONLY, DWORD{FILE_ATTRIBUTE_READONLY}) << toUtf8(c.path);
+    }
+    EXPECT_FALSE(pathExists(at(L"data\\deep")));
+    EXPECT_FALSE(registryEntryExists());
 }
 
 TEST_F(Uninstaller, TheDataOptionNeverTakesAShellFolder) {

@@ -21,13 +21,6 @@ std::string sourcePathProblem(const std::string& path) {
     return {};
 }
 
-std::string lowerAscii(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
-    }
-    return text;
-}
-
 }  // namespace
 
 bool isUtf8(const std::string& text) {
@@ -64,9 +57,9 @@ bool listSourceFiles(const fs::path& source, std::vector<SourceFile>& files, std
     }
     std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
     // Windows file names ignore letter case: two such paths would be one installed file.
-    std::map<std::string, const SourceFile*> byLowerPath;
+    std::map<std::string, const SourceFile*> byIdentity;
     for (const SourceFile& file : files) {
-        const auto added = byLowerPath.emplace(lowerAscii(file.path), &file);
+        const auto added = byIdentity.emplace(manifestPathIdentity(file.path), &file);
         if (!added.second) {
             problem = file.location.string() + ": path \"" + file.path + "\" differs from \"" +
                       added.first->second->path + "\" only in letter case, one file on Windows";

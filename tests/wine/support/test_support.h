@@ -1,6 +1,7 @@
 #pragma once
 // Helpers shared by the test suites that run under Wine: files, folders and processes.
 #include <windows.h>
+#include <objbase.h>
 
 #include <cstdint>
 #include <string>
@@ -20,6 +21,14 @@ std::string readFileBytes(const std::wstring& path);
 bool pathExists(const std::wstring& path);
 // Removes a file or a folder with everything below it.
 void removeTree(const std::wstring& path);
+
+// COM for the current thread as the worker has it (a single-threaded apartment), for the test's length.
+struct ComApartment {
+    ComApartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
+    ~ComApartment() { CoUninitialize(); }
+    ComApartment(const ComApartment&) = delete;
+    ComApartment& operator=(const ComApartment&) = delete;
+};
 
 struct ProcessResult {
     bool started = false;
