@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """The demo's story, run by tools/demo once both trees are built and a Wine prefix and display are up (WINEPREFIX
-and DISPLAY in the environment): a test CA trusted in the prefix, release 1.0.0 published and served over HTTPS,
-a first install through the setup window, release 1.1.0 and the in-place update the application starts, and the
+and DISPLAY in the environment): a test CA trusted in the prefix and a throw-away code-signing certificate,
+release 1.0.0 published with tools/release (the setup program signed) and served by nginx over HTTPS, a first
+install through the setup window, release 1.1.0 and the in-place update the application starts, and the
 uninstall from the registry entry. Screenshots, the request log and the setup log land in --out.
 
 Exits 0 when every step did what it should, 1 with a message naming the step that did not."""
@@ -16,6 +17,8 @@ import time
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 E2E = os.path.join(REPO, "tests", "e2e")
 DEVELOPMENT_KEY = os.path.join(REPO, "keys", "development.pem")
+DEVELOPMENT_PUBLIC_KEY = os.path.join(REPO, "keys", "development.pub")
+SIGNING_PASSWORD = "demo-" + os.urandom(6).hex()
 PREFIX = "/maketor/app/"
 
 INSTALL_TITLE = "Установка — Макетор — Торвел"  # also the update's window
@@ -165,7 +168,7 @@ class Demo:
         say(f"output in {os.path.relpath(self.out, REPO)}/")
 
     def trust_test_ca(self):
-        step("2. Test CA and a certificate for localhost, trusted in the demo prefix only")
+        step("2. Test CA and a certificate for localhost, trusted in the demo prefix only; a code-signing certificate")
         harness.keep_wineserver_running()
         self.ca = harness.make_test_ca(os.path.join(self.args.session, "ca"))
         say(f"CA {self.ca['ca_pem']}, server certificate {self.ca['server_cert']}")
@@ -173,21 +176,32 @@ class Demo:
         if trust.returncode != 0:
             raise DemoFailure("trust_ca.exe could not add the test CA: " + trust.stderr.decode("utf-8", "replace"))
         say("trust_ca.exe added the CA to the prefix's Root store")
+        self.signing = make_code_signing_certificate(os.path.join(self.args.session, "signing"), SIGNING_PASSWORD)
+        say(f"code-signing certificate \"Torvel test publisher\" of a throw-away CA: {self.signing['pkcs12']}")
 
     def publish(self, version, files):
+        """tools/release: places the signed setup program as setup.exe beside the files, publishes and verifies."""
         source = os.path.join(self.out, "source-" + version)
         for relative, data in files.items():
             path = os.path.join(source, *relative.split("/"))
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as f:
                 f.write(data)
-        command = [harness.PUBLISH, "release", "--key", DEVELOPMENT_KEY, "--version", version, source,
+        command = [os.path.join(REPO, "tools", "release"), "--host", "localhost", "--port", str(self.args.port),
+                   "--public-key", DEVELOPMENT_PUBLIC_KEY, "--key", DEVELOPMENT_KEY, "--version", version,
+                   "--cross-build", self.args.cross_build, "--publisher", harness.PUBLISH, source,
                    self.release_folder]
-        say("$ " + " ".join(os.path.relpath(part, REPO) if os.path.isabs(part) else part for part in command))
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        say(f"$ MAKETOR_SIGNING_PKCS12={self.signing['pkcs12']} MAKETOR_SIGNING_PASSWORD=… " +
+            " ".join(os.path.relpath(part, REPO) if os.path.isabs(part) else part for part in command))
+        env = dict(os.environ, MAKETOR_SIGNING_PKCS12=self.signing["pkcs12"], MAKETOR_SIGNING_PASSWORD=SIGNING_PASSWORD)
+        result = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        for line in result.stdout.splitlines():
+            say("   " + line)
         if result.returncode != 0:
-            raise DemoFailure(f"maketor-publish could not publish {version}: "
-                              + result.stderr.decode("utf-8", "replace").strip())
+            raise DemoFailure(f"tools/release could not publish {version}: " + result.stderr.strip())
+        with open(os.path.join(source, "setup.exe"), "rb") as f:
+            files = dict(files, **{"setup.exe": f.read()})
+        self.check_published_signature(files["setup.exe"])
         self.releases[version] = files
         total = sum(len(data) for data in files.values())
         say(f"{version}: {len(files)} files, {total / 2**20:.1f} MiB, from {os.path.relpath(source, REPO)}/")
@@ -195,30 +209,31 @@ class Demo:
             component = COMPONENT_NAMES[harness.component_of_path(relative)]
             say(f"   {relative:32} {len(files[relative]):>10} bytes  {component}")
 
+    def check_published_signature(self, setup):
+        """The published setup.exe, unpacked from its blob, checked with osslsigncode against the signing CA."""
+        blob = os.path.join(self.release_folder, "blobs", sha256(setup) + ".lzms")
+        unpacked = os.path.join(self.args.session, "published-setup.exe")
+        subprocess.run([harness.PUBLISH, "unpack", blob, unpacked], check=True)
+        verify = subprocess.run(["osslsigncode", "verify", "-in", unpacked, "-CAfile", self.signing["ca_pem"]],
+                                stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        if verify.returncode != 0 or "Signature verification: ok" not in verify.stdout:
+            raise DemoFailure("the published setup.exe does not verify: " + verify.stdout.strip()[-400:])
+        subject = next(line.split(":", 1)[1].strip() for line in verify.stdout.splitlines()
+                       if line.strip().startswith("Subject:"))
+        say(f"osslsigncode verify, published setup.exe: Signature verification: ok (signer {subject})")
+
     def start_server(self, slow_paths):
-        command = [sys.executable, os.path.join(E2E, "https_server.py"), "--root", self.release_folder,
-                   "--cert", self.ca["server_cert"], "--key", self.ca["server_key"], "--port", str(self.args.port),
-                   "--log", self.request_log]
-        for path in slow_paths:
-            command += ["--slow", f"{path}={SLOW_SECONDS}"]
-        server_output = os.path.join(self.args.session, "server.out")
-        with open(server_output, "wb") as output:
-            self.server = subprocess.Popen(command, stdout=output, stderr=subprocess.STDOUT)
+        """nginx with the vendor's configuration; the large blobs sent at a rate that takes SLOW_SECONDS."""
+        rate = int((12 << 20) / SLOW_SECONDS)
+        self.server = NginxServer(self.release_folder, self.ca["server_cert"], self.ca["server_key"], self.args.port,
+                                  os.path.join(self.args.session, "nginx"), log_file=self.request_log,
+                                  slow={path: rate for path in slow_paths}).start()
         with open(os.path.join(self.args.session, "server.pid"), "w") as f:
             f.write(str(self.server.pid))
-
-        def serving():
-            if self.server.poll() is not None:
-                with open(server_output, encoding="utf-8", errors="replace") as f:
-                    raise DemoFailure(f"the HTTPS server did not start on port {self.args.port}: "
-                                      + f.read().strip().splitlines()[-1])
-            with open(server_output, encoding="utf-8", errors="replace") as f:
-                return "serving" in f.read()
-        wait_until(serving, 20, "the HTTPS server")
-        say(f"https_server.py serves {os.path.relpath(self.release_folder, REPO)}/ at "
-            f"https://localhost:{self.args.port}{PREFIX}, request log {os.path.relpath(self.request_log, REPO)}")
+        say(f"nginx serves {os.path.relpath(self.release_folder, REPO)}/ at https://localhost:{self.args.port}{PREFIX}"
+            f" with tools/nginx/maketor-downloads.conf, request log {os.path.relpath(self.request_log, REPO)}")
         for path in slow_paths:
-            say(f"slow body (about {SLOW_SECONDS:.0f} s) for {path}")
+            say(f"slow body ({rate // 1024} KiB/s, about {SLOW_SECONDS:.0f} s) for {path}")
         self.request_phases[len(self.requests())] = "https_probe.exe"
         probe = harness.wine(harness.cross_program("https_probe.exe"), str(self.args.port), PREFIX + "manifest.json")
         if not probe.stdout.startswith(b"status 200"):
@@ -227,16 +242,11 @@ class Demo:
         say("https_probe.exe (WinHTTP in the prefix) gets manifest.json: " + probe.stdout.decode().strip())
 
     def stop_server(self):
-        if self.server and self.server.poll() is None:
-            self.server.terminate()
-            self.server.wait(10)
+        if self.server:
+            self.server.stop()
 
     def requests(self):
-        try:
-            with open(self.request_log, encoding="utf-8") as f:
-                return f.read().splitlines()
-        except FileNotFoundError:
-            return []
+        return self.server.requests() if self.server else []
 
     # The install ---------------------------------------------------------------------------------------------
     def install(self):
@@ -461,7 +471,7 @@ class Demo:
         self.prepare_output()
         self.trust_test_ca()
 
-        step("3. Release 1.0.0, published with the development key and served over HTTPS")
+        step("3. Release 1.0.0: tools/release signs the setup program and publishes; nginx serves it over HTTPS")
         first = release_files("1.0.0")
         second = release_files("1.1.0")
         self.slow_paths = [PREFIX + "blobs/" + sha256(files[LARGE_FILE]) + ".lzms" for files in (first, second)]
@@ -470,7 +480,7 @@ class Demo:
 
         self.install()
 
-        step("5. Release 1.1.0: changed, added and dropped files, published into the same folder")
+        step("5. Release 1.1.0: changed, added and dropped files, published into the same folder by tools/release")
         added = sorted(set(second) - set(first))
         dropped = sorted(set(first) - set(second))
         changed = sorted(p for p in set(first) & set(second) if first[p] != second[p])
@@ -498,10 +508,10 @@ class Demo:
         names = {}
         for files in self.releases.values():
             names.update({PREFIX + "blobs/" + sha256(data) + ".lzms": path for path, data in files.items()})
-        for index, path in enumerate(self.requests()):
+        for index, entry in enumerate(self.server.entries() if self.server else []):
             if index in self.request_phases:
                 say(f"   -- {self.request_phases[index]}")
-            say(f"   {path}" + (f"   ({names[path]})" if path in names else ""))
+            say(f"   {entry.status} {entry.path}" + (f"   ({names[entry.path]})" if entry.path in names else ""))
         say("release folder: " + os.path.relpath(self.release_folder, REPO) + "/")
 
 
@@ -513,12 +523,12 @@ def sha256(data):
 
 
 def release_files(version):
-    """The demo release: the stand-in as the application, the setup program, and files of every component.
+    """The demo release: the stand-in as the application and files of every component (tools/release adds the
+    setup program).
     1.1.0 changes the application, the catalogue and the large model, adds a model and drops a picture."""
     noise, text = harness.noise, harness.text_bytes
     files = {
         "maketor.exe": harness.standin_bytes(b"demo release " + version.encode()),
-        "setup.exe": harness.setup_bytes(),
         "data/catalog.json": text(600_000, "catalog " + version),
         LARGE_FILE: noise(12 << 20, "shelf " + version),  # large and served slowly: Progress stays in view
         "data/textures/floor.png": noise(400_000, "floor"),
@@ -559,13 +569,15 @@ def main():
     os.environ["MAKETOR_CROSS_BUILD"] = os.path.abspath(args.cross_build)
     os.environ["MAKETOR_TEST_PORT"] = str(args.port)
     sys.path.insert(0, E2E)
-    global harness
+    global harness, make_code_signing_certificate, NginxServer
     import harness
+    from make_test_ca import make_code_signing_certificate
+    from nginx_server import NginxServer
 
     demo = Demo(args)
     try:
         demo.run()
-    except (DemoFailure, TimeoutError, subprocess.SubprocessError, OSError) as failure:
+    except (DemoFailure, TimeoutError, subprocess.SubprocessError, OSError, RuntimeError) as failure:
         path = os.path.join(args.out, "failure.png")
         subprocess.run(["import", "-window", "root", path], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         print(f"\ndemo: FAILED: {failure}", file=sys.stderr)

@@ -593,6 +593,16 @@ def sample_files(tag, with_setup=False):
     return files
 
 
+def changed_release_files(base):
+    """The next release: two files change, one is added in a new folder, one is dropped (its folder with it)."""
+    files = dict(base)
+    files["maketor.exe"] = base["maketor.exe"] + b"v2"
+    files["data/catalog.json"] = text_bytes(41_000, "catalog v2")
+    files["data/new/added.bin"] = noise(9_000, "added")
+    del files["images/logo.png"]
+    return files
+
+
 class LifecycleTest(unittest.TestCase):
     """Base of the suites: the test host, a clean registry, log and shortcuts before every test."""
 

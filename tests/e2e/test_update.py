@@ -4,19 +4,9 @@ import shutil
 import time
 import unittest
 
-from harness import (LEGACY_SHORTCUT_NAMES, SHORTCUT_NAME, LifecycleTest, adapter_selection, desktop_folder,
-                     noise, sample_files, start_menu_folder, text_bytes, wait_for_setup_to_finish,
-                     wait_until)
-
-
-def changed_release_files(base):
-    """The next release: two files change, one is added in a new folder, one is dropped (its folder with it)."""
-    files = dict(base)
-    files["maketor.exe"] = base["maketor.exe"] + b"v2"
-    files["data/catalog.json"] = text_bytes(41_000, "catalog v2")
-    files["data/new/added.bin"] = noise(9_000, "added")
-    del files["images/logo.png"]
-    return files
+from harness import (LEGACY_SHORTCUT_NAMES, SHORTCUT_NAME, LifecycleTest, adapter_selection,
+                     changed_release_files, desktop_folder, noise, sample_files, start_menu_folder,
+                     wait_for_setup_to_finish, wait_until)
 
 
 class Update(LifecycleTest):

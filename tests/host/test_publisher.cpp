@@ -1,6 +1,9 @@
 // The release publisher run as the release engineers run it: keys, releases, checks, and its refusals.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +21,8 @@
 #include "engine/manifest.h"
 #include "platform/lzms_container.h"
 #include "tools/publisher/file_io.h"
+#include "tools/publisher/lzms_compress.h"
+#include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
 
 namespace fs = std::filesystem;
@@ -51,12 +56,13 @@ std::string shellQuoted(const std::string& text) {
     return quoted + "'";
 }
 
-RunResult runPublisher(const std::vector<std::string>& arguments) {
+// Runs the publisher with stderr into a file (a pipe for it: not a terminal); environment is put before it.
+RunResult runPublisher(const std::vector<std::string>& arguments, const std::string& environment = "") {
     static std::atomic<int> counter{0};
     const fs::path errorFile =
         fs::temp_directory_path() / ("maketor-publish-stderr-" + std::to_string(getpid()) + "-" +
                                      std::to_string(counter++));
-    std::string command = shellQuoted(MAKETOR_PUBLISH_EXE);
+    std::string command = environment + " " + shellQuoted(MAKETOR_PUBLISH_EXE);
     for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
     command += " >/dev/null 2>" + shellQuoted(errorFile.string());
     RunResult result;
@@ -330,16 +336,196 @@ TEST(PublisherRelease, ReusesGoodBlobsAndReplacesDamagedOnes) {
     EXPECT_EQ(tree.verify().exitCode, 0);
 }
 
-TEST(PublisherRelease, DefaultsTheBlockSizeTo64MiB) {
+LzmsContainerHeader headerOf(const std::string& blob) {
+    LzmsContainerHeader header;
+    EXPECT_TRUE(readLzmsHeader(reinterpret_cast<const uint8_t*>(blob.data()), blob.size(), header));
+    return header;
+}
+
+TEST(PublisherRelease, DefaultsTheBlockSizeTo8MiB) {
     ScratchFolder scratch;
-    writeText(scratch.path / "source" / "maketor.exe", patterned(100000));
+    const std::string small = patterned(100000);
+    const std::string large = patterned((8 << 20) + 1);
+    writeText(scratch.path / "source" / "maketor.exe", small);
+    writeText(scratch.path / "source" / "data" / "large.bin", large);
     const RunResult run = runPublisher({"release", "--key", kDevelopmentKey.string(), "--version", "1",
                                         (scratch.path / "source").string(), (scratch.path / "release").string()});
     ASSERT_EQ(run.exitCode, 0) << run.errors;
-    const std::string blob = readText(scratch.path / "release" / "blobs" / (sha256Hex(patterned(100000)) + ".lzms"));
-    LzmsContainerHeader header;
-    ASSERT_TRUE(readLzmsHeader(reinterpret_cast<const uint8_t*>(blob.data()), blob.size(), header));
-    EXPECT_EQ(header.chunkSize, 100000u) << "one chunk: the file is smaller than 64 MiB";
+    const fs::path blobs = scratch.path / "release" / "blobs";
+    EXPECT_EQ(headerOf(readText(blobs / (sha256Hex(small) + ".lzms"))).chunkSize, 100000u)
+        << "one chunk: the file is smaller than 8 MiB";
+    const LzmsContainerHeader header = headerOf(readText(blobs / (sha256Hex(large) + ".lzms")));
+    EXPECT_EQ(header.chunkSize, 8u << 20);
+    EXPECT_EQ(header.totalSize, (8u << 20) + 1);
+}
+
+// Files of every shape for the worker pool: chunks of several files in flight at once, a file of many chunks,
+// files of one chunk, an empty file, a chunk LZMS cannot shrink, and two files with the same content.
+std::map<std::string, std::string> poolTreeFiles() {
+    std::string noise(30000, '\0');
+    uint32_t state = 12345;
+    for (char& c : noise) c = char((state = state * 1103515245 + 12345) >> 24);
+    std::map<std::string, std::string> files = {
+        {"maketor.exe", patterned(50000)},  // 13 chunks of 4096 bytes
+        {"empty.txt", ""},
+        {"noise.bin", noise},
+        {"licenses/a.txt", "the same licence text"},
+        {"licenses/b.txt", "the same licence text"},
+        {"tail.dat", patterned(4097)},  // a last chunk of one byte
+    };
+    for (int i = 0; i < 12; ++i) files["data/part" + std::to_string(i) + ".bin"] = patterned(600 + 900 * i);
+    return files;
+}
+
+TEST(PublisherRelease, WritesTheSameBytesWhateverTheNumberOfJobs) {
+    ScratchFolder scratch;
+    const std::map<std::string, std::string> files = poolTreeFiles();
+    for (const auto& [path, content] : files) writeText(scratch.path / "source" / path, content);
+    std::map<std::string, std::string> firstRelease;  // file name in the release folder -> bytes
+    for (const char* jobs : {"1", "2", "7"}) {
+        const fs::path release = scratch.path / (std::string("release-") + jobs);
+        const RunResult run = runPublisher({"release", "--key", kDevelopmentKey.string(), "--version", "2.0",
+                                            "--date", "2024-06-01", "--block-size", "4096", "--jobs", jobs,
+                                            (scratch.path / "source").string(), release.string()});
+        ASSERT_EQ(run.exitCode, 0) << jobs << ": " << run.errors;
+        std::map<std::string, std::string> published;
+        for (const auto& entry : fs::recursive_directory_iterator(release)) {
+            // The signature is ECDSA's, new at every signing; it must verify, not repeat.
+            if (entry.is_regular_file() && entry.path().filename() != "manifest.sig")
+                published[entry.path().lexically_relative(release).generic_string()] = readText(entry.path());
+        }
+        EXPECT_EQ(runPublisher({"verify", "--public-key", kDevelopmentPublicKey.string(), release.string()}).exitCode,
+                  0);
+        if (firstRelease.empty()) {
+            firstRelease = published;
+            // One blob for each distinct content, each the blob that the whole-buffer writer makes.
+            EXPECT_EQ(published.size(), files.size()) << "a blob for each content but the shared one, and manifest.json";
+            for (const auto& [path, content] : files) {
+                std::vector<uint8_t> expected;
+                ASSERT_TRUE(compressLzmsBlob(reinterpret_cast<const uint8_t*>(content.data()), content.size(), 4096,
+                                             expected));
+                EXPECT_EQ(published["blobs/" + sha256Hex(content) + ".lzms"],
+                          std::string(expected.begin(), expected.end()))
+                    << path;
+            }
+        } else {
+            EXPECT_EQ(published, firstRelease) << "--jobs " << jobs;
+        }
+    }
+    nlohmann::json manifest = nlohmann::json::parse(firstRelease["manifest.json"]);
+    EXPECT_EQ(entryOf(manifest, "licenses/a.txt")["csha256"], entryOf(manifest, "licenses/b.txt")["csha256"]);
+}
+
+TEST(PublisherRelease, StopsWhenAFileIsNotWhatItsListingSaid) {
+    // A file of /proc lists 0 bytes and then reads as more: the same as a file written while the release runs.
+    ScratchFolder scratch;
+    writeText(scratch.path / "source" / "maketor.exe", "abc");
+    fs::create_symlink("/proc/self/status", scratch.path / "source" / "status.txt");
+    const RunResult run = runPublisher({"release", "--key", kDevelopmentKey.string(), "--version", "1",
+                                        (scratch.path / "source").string(), (scratch.path / "release").string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errors.find("status.txt: changed while it was being released"), std::string::npos) << run.errors;
+    EXPECT_FALSE(fs::exists(scratch.path / "release" / "manifest.json"));
+}
+
+TEST(PublisherVerify, NamesTheFirstBadBlobInManifestOrderWhateverTheNumberOfJobs) {
+    PublishedTree tree;
+    for (const char* path : {"a.dat", "шаблоны/стеллажи/стеллаж 2×4.obj"}) {
+        std::string blob = readText(tree.blobOf(path));
+        blob[blob.size() - 1] ^= 0x01;
+        writeText(tree.blobOf(path), blob);
+    }
+    for (const char* jobs : {"1", "3", "8"}) {
+        const RunResult result = runPublisher(
+            {"verify", "--public-key", kDevelopmentPublicKey.string(), "--jobs", jobs, tree.folder.string()});
+        EXPECT_EQ(result.exitCode, 1) << jobs;
+        EXPECT_NE(result.errors.find("(for a.dat): its SHA-256 is not the manifest's csha256"), std::string::npos)
+            << jobs << ": " << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << result.errors;
+    }
+}
+
+TEST(PublisherProgress, SaysBytesRateTimeLeftFilesAndTheFileInWork) {
+    const struct {
+        uint64_t done, total;
+        size_t filesDone, filesTotal;
+        double seconds;
+        const char* path;
+        size_t width;
+        const char* expected;
+    } cases[] = {
+        {0, 128 << 20, 0, 222, 0.0, "libclang.so", 0, "compressing  0.0/128.0 MiB  0%  -- MiB/s  --:-- left  0/222 files  libclang.so"},
+        {10 << 20, 128 << 20, 3, 222, 0.5, "a", 0, "compressing  10.0/128.0 MiB  7%  -- MiB/s  --:-- left  3/222 files  a"},
+        {32 << 20, 128 << 20, 50, 222, 4.0, "a", 0, "compressing  32.0/128.0 MiB  25%  8.0 MiB/s  0:12 left  50/222 files  a"},
+        {uint64_t(1) << 30, uint64_t(16) << 30, 1, 2, 100.0, "", 0, "compressing  1024.0/16384.0 MiB  6%  10.2 MiB/s  25:00 left  1/2 files"},
+        {uint64_t(1) << 30, uint64_t(200) << 30, 1, 2, 100.0, "", 0, "compressing  1024.0/204800.0 MiB  0%  10.2 MiB/s  5:31:40 left  1/2 files"},
+        {0, 0, 0, 0, 2.0, "", 0, "compressing  0.0/0.0 MiB  100%  -- MiB/s  --:-- left  0/0 files"},
+        // Narrow terminals: the path loses its beginning, then goes; UTF-8 letters stay whole.
+        {0, 0, 0, 0, 2.0, "data/models/стеллаж.bin", 80, "compressing  0.0/0.0 MiB  100%  -- MiB/s  --:-- left  0/0 files  ...ллаж.bin"},
+        {0, 0, 0, 0, 2.0, "data/models/стеллаж.bin", 66, "compressing  0.0/0.0 MiB  100%  -- MiB/s  --:-- left  0/0 files"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(progressText("compressing", c.done, c.total, c.filesDone, c.filesTotal, c.seconds, c.path, c.width),
+                  c.expected);
+    }
+}
+
+// Runs the publisher with stderr on a new terminal (stdout to /dev/null); what the terminal showed.
+std::string runPublisherOnTerminal(const std::vector<std::string>& arguments, int& exitCode) {
+    std::vector<char*> argv = {const_cast<char*>(MAKETOR_PUBLISH_EXE)};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    winsize size{};
+    size.ws_col = 200;
+    size.ws_row = 24;
+    int terminal = -1;
+    const pid_t child = forkpty(&terminal, nullptr, nullptr, &size);
+    if (child == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, STDOUT_FILENO);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    std::string shown;
+    char buffer[4096];
+    for (ssize_t got; child > 0 && (got = read(terminal, buffer, sizeof buffer)) > 0;) shown.append(buffer, size_t(got));
+    int status = 0;
+    if (child > 0) waitpid(child, &status, 0);
+    if (terminal >= 0) close(terminal);
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return shown;
+}
+
+TEST(PublisherProgress, RedrawsOneLineOnATerminalAndWritesPlainLinesElsewhere) {
+    ScratchFolder scratch;
+    const std::map<std::string, std::string> files = poolTreeFiles();
+    for (const auto& [path, content] : files) writeText(scratch.path / "source" / path, content);
+    const auto arguments = [&](const std::string& release) {
+        return std::vector<std::string>{"release", "--key", kDevelopmentKey.string(), "--version", "1",
+                                        "--block-size", "4096", (scratch.path / "source").string(),
+                                        (scratch.path / release).string()};
+    };
+    int exitCode = -1;
+    const std::string shown = runPublisherOnTerminal(arguments("on-terminal"), exitCode);
+    EXPECT_EQ(exitCode, 0) << shown;
+    EXPECT_NE(shown.find("\r\033[Kchecking  "), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\033[Kcompressing  "), std::string::npos) << shown;
+    // Redraws are at most ten a second, so which files show depends on timing; some file of the tree does.
+    EXPECT_TRUE(std::any_of(files.begin(), files.end(),
+                            [&](const auto& file) { return shown.find(" files  " + file.first) != std::string::npos; }))
+        << "the file in work: " << shown;
+    EXPECT_EQ(shown.find('\n'), std::string::npos) << "one line, rewritten: " << shown;
+    EXPECT_EQ(shown.substr(shown.size() - 4), "\r\033[K") << "cleared at the end: " << shown;
+
+    const RunResult quiet = runPublisher(arguments("quiet"), "MAKETOR_PUBLISH_PROGRESS_SECONDS=600");
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.errors, "") << "a run shorter than the interval prints no progress in a pipe";
+    const RunResult piped = runPublisher(arguments("piped"), "MAKETOR_PUBLISH_PROGRESS_SECONDS=0");
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_NE(piped.errors.find("compressing  "), std::string::npos) << piped.errors;
+    EXPECT_NE(piped.errors.find(" MiB  "), std::string::npos) << piped.errors;
+    EXPECT_EQ(piped.errors.find('\r'), std::string::npos) << "plain lines: " << piped.errors;
+    EXPECT_EQ(piped.errors.back(), '\n');
 }
 
 struct BlobDamageCase {
@@ -446,6 +632,9 @@ TEST(PublisherRelease, RefusesBadSettings) {
         {{"--key", key, "--version", "1", "--block-size", "67108865", source, release}, "--block-size"},
         {{"--key", key, "--version", "1", "--block-size", "0", source, release}, "--block-size"},
         {{"--key", key, "--version", "1", "--block-size", "4k", source, release}, "--block-size"},
+        {{"--key", key, "--version", "1", "--jobs", "0", source, release}, "--jobs"},
+        {{"--key", key, "--version", "1", "--jobs", "257", source, release}, "--jobs"},
+        {{"--key", key, "--version", "1", "--jobs", "two", source, release}, "--jobs"},
         {{"--key", kDevelopmentPublicKey.string(), "--version", "1", source, release}, "not an unencrypted P-256"},
         {{"--key", key, "--version", "1", (scratch.path / "none").string(), release}, "not a folder"},
     };

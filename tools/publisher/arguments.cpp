@@ -1,5 +1,8 @@
 #include "tools/publisher/arguments.h"
 
+#include <algorithm>
+#include <thread>
+
 bool parseArguments(const std::vector<std::string>& arguments, const std::set<std::string>& known,
                     ParsedArguments& parsed, std::string& problem) {
     for (size_t i = 0; i < arguments.size(); ++i) {
@@ -23,4 +26,16 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::set<st
         }
     }
     return true;
+}
+
+bool parseJobs(const ParsedArguments& parsed, size_t& jobs) {
+    const auto option = parsed.options.find("jobs");
+    if (option == parsed.options.end()) {
+        jobs = std::max(1u, std::thread::hardware_concurrency());
+        return true;
+    }
+    const std::string& text = option->second;
+    if (text.empty() || text.size() > 3 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    jobs = std::stoul(text);
+    return jobs >= 1 && jobs <= 256;
 }

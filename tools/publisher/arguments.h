@@ -13,3 +13,7 @@ struct ParsedArguments {
 // False, with problem set, for an option not in known, an option without its value, or one given twice.
 bool parseArguments(const std::vector<std::string>& arguments, const std::set<std::string>& known,
                     ParsedArguments& parsed, std::string& problem);
+
+// The number of worker threads: --jobs N (1 to 256), or every core when the option is absent. False for
+// anything else.
+bool parseJobs(const ParsedArguments& parsed, size_t& jobs);

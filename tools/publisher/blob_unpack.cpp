@@ -3,7 +3,6 @@
 #include <new>
 
 #include "platform/lzms_decoder.h"
-#include "tools/publisher/signing.h"
 
 bool unpackBlob(const std::string& blob, UnpackedBlob& content, std::string& problem) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(blob.data());
@@ -24,16 +23,4 @@ bool unpackBlob(const std::string& blob, UnpackedBlob& content, std::string& pro
         return false;
     }
     return true;
-}
-
-std::string blobContentProblem(const std::string& blob, uint64_t size, const std::string& sha256) {
-    uint64_t claimed = 0;
-    if (readLzmsBlobSize(reinterpret_cast<const uint8_t*>(blob.data()), blob.size(), claimed) && claimed != size)
-        return "unpacks to " + std::to_string(claimed) + " bytes, the manifest says size " + std::to_string(size);
-    UnpackedBlob content;
-    std::string problem;
-    if (!unpackBlob(blob, content, problem)) return problem;
-    if (sha256Hex(content.bytes.get(), size_t(content.size)) != sha256)
-        return "unpacks to content whose SHA-256 is not the manifest's sha256";
-    return {};
 }

@@ -1,5 +1,5 @@
 #pragma once
-// Unpacking blobs with the product's own LZMS decoder, and the check that a blob holds a file's content.
+// Unpacking a whole blob in memory with the product's own LZMS decoder.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -11,5 +11,3 @@ struct UnpackedBlob {
 
 // Unpacks a whole blob, its size taken from the container header; on false, problem says why.
 bool unpackBlob(const std::string& blob, UnpackedBlob& content, std::string& problem);
-// Empty when blob unpacks to exactly size bytes whose SHA-256 is sha256; otherwise what is wrong with it.
-std::string blobContentProblem(const std::string& blob, uint64_t size, const std::string& sha256);

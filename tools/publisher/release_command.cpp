@@ -1,10 +1,17 @@
-// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] SOURCE_DIR RELEASE_DIR:
+// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] [--jobs N] SOURCE_DIR RELEASE_DIR:
 // every regular file below SOURCE_DIR becomes a blob and a manifest entry; then the signed manifest.
+//
+// Two passes over the files, each on a pool of workers with results taken in order. The first hashes every
+// file and checks a blob already published under that hash. The second compresses what has no good blob yet,
+// chunk by chunk, so that one large file keeps every worker busy too; its chunks are written in order, so the
+// blobs are the same bytes whatever the number of workers.
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <system_error>
 #include <vector>
 
@@ -13,12 +20,14 @@
 #include "engine/manifest.h"
 #include "platform/lzms_container.h"
 #include "tools/publisher/arguments.h"
-#include "tools/publisher/blob_unpack.h"
+#include "tools/publisher/blob_check.h"
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
 #include "tools/publisher/lzms_compress.h"
+#include "tools/publisher/ordered_work.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
+#include "tools/publisher/source_files.h"
 
 namespace fs = std::filesystem;
 
@@ -26,20 +35,10 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-struct SourceFile {
-    std::string path;  // as the manifest names it: relative, "/" between folders, UTF-8
-    fs::path location;
-    uint64_t size = 0;
-};
-
-bool isUtf8(const std::string& text) {
-    try {
-        (void)Json(text).dump();  // the JSON writer refuses anything but UTF-8
-        return true;
-    } catch (const Json::exception&) {
-        return false;
-    }
-}
+// libwim's LZMS compressor takes about nine times the chunk size: 8 MiB chunks keep a worker near 100 MiB.
+// Larger chunks shrink files far above 8 MiB by a few per cent more (--block-size up to 64 MiB).
+constexpr uint64_t kDefaultBlockSize = uint64_t(8) << 20;
+constexpr size_t kHashBuffer = size_t(1) << 20;
 
 bool parseBlockSize(const std::string& text, uint64_t& blockSize) {
     if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
@@ -56,92 +55,248 @@ std::string todayUtc() {
     return text;
 }
 
-// Why the product could not take this path, or why it would mean another file on Windows; empty if fine.
-std::string sourcePathProblem(const std::string& path) {
-    if (!isUtf8(path)) return "is not UTF-8";
-    const std::string ruleProblem = manifestPathProblem(path);
-    if (!ruleProblem.empty()) return ruleProblem + ", which the manifest rules refuse";
-    if (path.find('\\') != std::string::npos) return "contains \"\\\", a folder separator on Windows";
-    return {};
+std::string changedProblem(const SourceFile& source) {
+    return source.location.string() + ": changed while it was being released; release again";
 }
 
-// Every regular file below source, in byte order of the manifest path. Stops at the first path that the
-// release could not carry.
-bool listSourceFiles(const fs::path& source, std::vector<SourceFile>& files, std::string& problem) {
-    std::error_code error;
-    if (!fs::is_directory(source, error)) {
-        problem = source.string() + ": not a folder";
-        return false;
+// The blob's length and digest, as the manifest lists them.
+struct BlobEntry {
+    uint64_t csize = 0;
+    std::string csha256;
+};
+
+// What the first pass learns of one file.
+struct FileLook {
+    std::string problem;
+    std::string sha256;
+    bool blobGood = false;  // its blob is published already and unpacks to it
+    BlobEntry blob;
+};
+
+FileLook lookAtFile(const SourceFile& source, const fs::path& blobsDir, LzmsChunkDecoder& decoder,
+                    std::atomic<uint64_t>& bytesDone) {
+    FileLook look;
+    const FileDescriptor file = openForReading(source.location);
+    std::vector<uint8_t> buffer(kHashBuffer);
+    Sha256Stream hash;
+    uint64_t count = 0;
+    ssize_t got = file ? 0 : -1;
+    while (file && (got = readSome(file, buffer.data(), buffer.size())) > 0) {
+        hash.add(buffer.data(), size_t(got));
+        count += uint64_t(got);
+        bytesDone += uint64_t(got);
     }
-    for (fs::recursive_directory_iterator entry(source, error), end; !error && entry != end; entry.increment(error)) {
-        if (!entry->is_regular_file(error)) continue;
-        SourceFile file;
-        file.location = entry->path();
-        file.path = file.location.lexically_relative(source).generic_string();
-        file.size = entry->file_size(error);
-        const std::string pathProblem = sourcePathProblem(file.path);
-        if (!pathProblem.empty()) {
-            problem = file.location.string() + ": path \"" + file.path + "\" " + pathProblem;
-            return false;
-        }
-        files.push_back(std::move(file));
+    if (got < 0) {
+        look.problem = source.location.string() + ": cannot be read";
+        return look;
     }
-    if (error) {
-        problem = source.string() + ": cannot be listed: " + error.message();
-        return false;
+    if (count != source.size) {
+        look.problem = changedProblem(source);
+        return look;
     }
-    std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
-    // Windows file names ignore letter case: two such paths would be one installed file.
-    std::map<std::string, const SourceFile*> byIdentity;
-    for (const SourceFile& file : files) {
-        const auto added = byIdentity.emplace(manifestPathIdentity(file.path), &file);
-        if (!added.second) {
-            problem = file.location.string() + ": path \"" + file.path + "\" differs from \"" +
-                      added.first->second->path + "\" only in letter case, one file on Windows";
-            return false;
-        }
-    }
-    if (files.empty()) problem = source.string() + ": holds no regular file to release";
-    return !files.empty();
+    look.sha256 = hash.finishHex();
+    std::atomic<uint64_t> unpacked{0};
+    const BlobFacts facts = readBlobFacts(blobsDir / (look.sha256 + ".lzms"), source.size, look.sha256, decoder,
+                                          unpacked);
+    look.blobGood = facts.readable && facts.problem.empty();
+    look.blob = BlobEntry{facts.csize, facts.csha256};
+    return look;
 }
 
-struct BlobWork {
-    size_t written = 0;
+// One chunk of the second pass: a range of a file that needs a blob. An empty file is one task of length 0.
+struct ChunkTask {
+    size_t file = 0;
+    uint64_t chunkSize = 0;  // of the file's container
+    uint64_t offset = 0;
+    size_t length = 0;
+    bool first = false;
+    bool last = false;
+};
+
+struct PackedChunk {
+    std::string problem;
+    std::vector<uint8_t> input;   // kept for the writer's digest of what was compressed
+    std::vector<uint8_t> packed;  // empty: the chunk is stored raw
+};
+
+PackedChunk packChunk(const SourceFile& source, const ChunkTask& task, LzmsChunkCompressor& compressor,
+                      std::atomic<uint64_t>& bytesDone) {
+    PackedChunk chunk;
+    if (task.length == 0) return chunk;
+    chunk.input.resize(task.length);
+    const FileDescriptor file = openForReading(source.location);
+    if (!file || !readRange(file, task.offset, chunk.input.data(), task.length)) {
+        chunk.problem = file ? changedProblem(source) : source.location.string() + ": cannot be read";
+        return chunk;
+    }
+    if (!prepareLzmsCompressor(compressor, task.chunkSize)) {
+        chunk.problem = source.location.string() + ": the LZMS compressor failed";
+        return chunk;
+    }
+    packLzmsChunk(compressor, chunk.input.data(), chunk.input.size(), chunk.packed);
+    bytesDone += task.length;
+    return chunk;
+}
+
+// The blob being written by the second pass: its chunks arrive in order.
+struct BlobWriter {
+    bool start(const fs::path& path, uint64_t totalSize, uint64_t chunkSize) {
+        file = std::make_unique<ReplacingFile>(path);
+        content = Sha256Stream();
+        blob = Sha256Stream();
+        csize = 0;
+        LzmsContainerHeader header;
+        header.totalSize = totalSize;
+        header.chunkSize = chunkSize;
+        uint8_t bytes[kLzmsHeaderSize];
+        writeLzmsHeader(header, bytes);
+        return file->opened() && write(bytes, sizeof bytes);
+    }
+    bool add(const PackedChunk& chunk) {
+        if (chunk.input.empty()) return true;
+        content.add(chunk.input.data(), chunk.input.size());
+        const std::vector<uint8_t>& stored = chunk.packed.empty() ? chunk.input : chunk.packed;
+        uint8_t lengthWord[4];
+        storeLzmsChunkLength(uint32_t(stored.size()), lengthWord);
+        return write(lengthWord, sizeof lengthWord) && write(stored.data(), stored.size());
+    }
+    bool write(const void* data, size_t size) {
+        blob.add(data, size);
+        csize += size;
+        return file->write(data, size);
+    }
+
+    std::unique_ptr<ReplacingFile> file;  // removed unless committed
+    Sha256Stream content;
+    Sha256Stream blob;
+    uint64_t csize = 0;
+};
+
+struct ReleaseSettings {
+    uint64_t blockSize = kDefaultBlockSize;
+    size_t jobs = 1;
+};
+
+struct ReleaseRun {
+    std::vector<SourceFile> sources;
+    std::vector<FileLook> looks;
+    std::map<std::string, BlobEntry> written;  // blobs made by this run, by content digest
     size_t reused = 0;
 };
 
-// Makes (or finds) the blob of one file and returns its manifest entry; false with problem on failure.
-bool publishFile(const SourceFile& source, const fs::path& blobsDir, uint64_t blockSize, Json& entry,
-                 BlobWork& work, std::string& problem) {
-    std::string content;
-    if (!readWholeFile(source.location, content)) {
-        problem = source.location.string() + ": cannot be read";
-        return false;
-    }
-    const std::string sha256 = sha256Hex(content);
-    const fs::path blobPath = blobsDir / (sha256 + ".lzms");
-    std::string blob;
-    if (readWholeFile(blobPath, blob) && blobContentProblem(blob, content.size(), sha256).empty()) {
-        work.reused += 1;
-    } else {
-        std::vector<uint8_t> packed;
-        if (!compressLzmsBlob(reinterpret_cast<const uint8_t*>(content.data()), content.size(), blockSize, packed)) {
-            problem = source.location.string() + ": the LZMS compressor failed";
+OrderedWorkSettings workSettings(size_t jobs) { return OrderedWorkSettings{jobs, 2 * jobs}; }
+
+// First pass: every file's digest, and whether its blob is there already.
+bool lookAtFiles(ReleaseRun& run, const fs::path& blobsDir, size_t jobs, std::string& problem) {
+    Progress progress("checking", run.sources.size(), 0);
+    for (const SourceFile& source : run.sources) progress.bytesTotal += source.size;
+    const std::vector<UniqueLzmsChunkDecoder> decoders = newChunkDecoders(jobs);
+    const auto work = [&](size_t worker, size_t index) {
+        return lookAtFile(run.sources[index], blobsDir, *decoders[worker], progress.bytesDone);
+    };
+    const auto take = [&](size_t index, FileLook& look) {
+        if (!look.problem.empty()) {
+            problem = look.problem;
             return false;
         }
-        if (!writeFileReplacing(blobPath, packed.data(), packed.size())) {
-            problem = blobPath.string() + ": cannot be written";
-            return false;
+        run.looks.push_back(std::move(look));
+        progress.filesDone = index + 1;
+        progress.path = index + 1 < run.sources.size() ? run.sources[index + 1].path : "";
+        showProgress(progress);
+        return true;
+    };
+    std::string failure;
+    const bool done = runInOrder<FileLook>(run.sources.size(), workSettings(jobs), work, take,
+                                           [&] { showProgress(progress); }, failure);
+    clearProgressLine();
+    if (!failure.empty()) problem = "checking the files failed: " + failure;
+    return done;
+}
+
+// The chunks of every file whose content has no good blob yet, each content once.
+std::vector<ChunkTask> planChunks(ReleaseRun& run, uint64_t blockSize, uint64_t& bytesTotal, size_t& filesTotal) {
+    std::vector<ChunkTask> tasks;
+    std::map<std::string, size_t> planned;
+    for (size_t index = 0; index < run.sources.size(); ++index) {
+        const FileLook& look = run.looks[index];
+        if (look.blobGood) {
+            run.reused += 1;
+            continue;
         }
-        blob.assign(packed.begin(), packed.end());
-        work.written += 1;
+        if (!planned.emplace(look.sha256, index).second) continue;
+        const uint64_t size = run.sources[index].size;
+        const uint64_t chunkSize = lzmsChunkSizeFor(size, blockSize);
+        bytesTotal += size;
+        filesTotal += 1;
+        uint64_t offset = 0;
+        do {
+            ChunkTask task;
+            task.file = index;
+            task.chunkSize = chunkSize;
+            task.offset = offset;
+            task.length = size_t(std::min(chunkSize, size - offset));
+            task.first = offset == 0;
+            offset += task.length;
+            task.last = offset == size;
+            tasks.push_back(task);
+        } while (offset < size);
     }
-    entry = Json{{"path", source.path},
-                 {"size", uint64_t(content.size())},
-                 {"sha256", sha256},
-                 {"csize", uint64_t(blob.size())},
-                 {"csha256", sha256Hex(blob)}};
-    return true;
+    return tasks;
+}
+
+// Second pass: compresses the planned chunks on the workers and writes each blob in chunk order.
+bool writeBlobs(ReleaseRun& run, const fs::path& blobsDir, const ReleaseSettings& settings, std::string& problem) {
+    Progress progress("compressing", 0, 0);
+    const std::vector<ChunkTask> tasks = planChunks(run, settings.blockSize, progress.bytesTotal, progress.filesTotal);
+    std::vector<LzmsChunkCompressor> compressors(settings.jobs);
+    BlobWriter writer;
+    const auto work = [&](size_t worker, size_t index) {
+        const ChunkTask& task = tasks[index];
+        return packChunk(run.sources[task.file], task, compressors[worker], progress.bytesDone);
+    };
+    const auto take = [&](size_t index, PackedChunk& chunk) {
+        const ChunkTask& task = tasks[index];
+        const SourceFile& source = run.sources[task.file];
+        const std::string& sha256 = run.looks[task.file].sha256;
+        const fs::path blobPath = blobsDir / (sha256 + ".lzms");
+        if (chunk.problem.empty() && task.first && !writer.start(blobPath, source.size, task.chunkSize))
+            chunk.problem = blobPath.string() + ": cannot be written";
+        if (chunk.problem.empty() && !writer.add(chunk)) chunk.problem = blobPath.string() + ": cannot be written";
+        if (chunk.problem.empty() && task.last) {
+            if (writer.content.finishHex() != sha256)
+                chunk.problem = changedProblem(source);
+            else if (!writer.file->commit())
+                chunk.problem = blobPath.string() + ": cannot be written";
+            run.written[sha256] = BlobEntry{writer.csize, writer.blob.finishHex()};
+            progress.filesDone += 1;
+        }
+        problem = chunk.problem;
+        progress.path = index + 1 < tasks.size() ? run.sources[tasks[index + 1].file].path : "";
+        showProgress(progress);
+        return problem.empty();
+    };
+    if (!tasks.empty()) progress.path = run.sources[tasks.front().file].path;
+    std::string failure;
+    const bool done = runInOrder<PackedChunk>(tasks.size(), workSettings(settings.jobs), work, take,
+                                              [&] { showProgress(progress); }, failure);
+    clearProgressLine();
+    if (!failure.empty()) problem = "compressing failed: " + failure;
+    return done;
+}
+
+Json manifestFiles(const ReleaseRun& run) {
+    Json files = Json::array();
+    for (size_t index = 0; index < run.sources.size(); ++index) {
+        const SourceFile& source = run.sources[index];
+        const FileLook& look = run.looks[index];
+        const BlobEntry& blob = look.blobGood ? look.blob : run.written.at(look.sha256);
+        files.push_back(Json{{"path", source.path},
+                             {"size", source.size},
+                             {"sha256", look.sha256},
+                             {"csize", blob.csize},
+                             {"csha256", blob.csha256}});
+    }
+    return files;
 }
 
 }  // namespace
@@ -149,16 +304,17 @@ bool publishFile(const SourceFile& source, const fs::path& blobsDir, uint64_t bl
 int runRelease(const Arguments& arguments) {
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, {"key", "version", "date", "block-size"}, parsed, problem) ||
+    if (!parseArguments(arguments, {"key", "version", "date", "block-size", "jobs"}, parsed, problem) ||
         parsed.options.count("key") == 0 || parsed.options.count("version") == 0 || parsed.operands.size() != 2)
         return failUsage((problem.empty() ? "" : problem + "; ") +
                          "usage: maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] "
-                         "[--block-size BYTES] SOURCE_DIR RELEASE_DIR");
+                         "[--block-size BYTES] [--jobs N] SOURCE_DIR RELEASE_DIR");
     const std::string version = parsed.options["version"];
     const std::string date = parsed.options.count("date") ? parsed.options["date"] : todayUtc();
-    uint64_t blockSize = kLzmsMaxChunkSize;
-    if (parsed.options.count("block-size") && !parseBlockSize(parsed.options["block-size"], blockSize))
+    ReleaseSettings settings;
+    if (parsed.options.count("block-size") && !parseBlockSize(parsed.options["block-size"], settings.blockSize))
         return fail("--block-size: a whole number of bytes from 1 to " + std::to_string(kLzmsMaxChunkSize));
+    if (!parseJobs(parsed, settings.jobs)) return fail("--jobs: a whole number from 1 to 256");
     if (version.empty() || !isUtf8(version)) return fail("--version: an empty or non-UTF-8 version");
     if (!isUtf8(date)) return fail("--date: not UTF-8");
     const fs::path keyPath = parsed.options["key"];
@@ -169,29 +325,17 @@ int runRelease(const Arguments& arguments) {
     if (!readWholeFile(keyPath, pem)) return fail(keyPath.string() + ": cannot be read");
     const UniquePkey key = readP256PrivateKey(pem);
     if (!key) return fail(keyPath.string() + ": not an unencrypted P-256 private key in PEM");
-    std::vector<SourceFile> sources;
-    if (!listSourceFiles(sourceDir, sources, problem)) return fail(problem);
+    ReleaseRun run;
+    if (!listSourceFiles(sourceDir, run.sources, problem)) return fail(problem);
     const fs::path blobsDir = releaseDir / "blobs";
     std::error_code error;
     fs::create_directories(blobsDir, error);
     if (error) return fail(blobsDir.string() + ": cannot be created: " + error.message());
-
-    Json files = Json::array();
-    BlobWork work;
-    Progress progress{"releasing"};
-    progress.filesTotal = sources.size();
-    for (const SourceFile& source : sources) progress.bytesTotal += source.size;
-    for (const SourceFile& source : sources) {
-        showProgress(progress, source.path);
-        Json entry;
-        if (!publishFile(source, blobsDir, blockSize, entry, work, problem)) return fail(problem);
-        files.push_back(std::move(entry));
-        advanceProgress(progress, source.size);
-    }
-    clearProgressLine();
+    if (!lookAtFiles(run, blobsDir, settings.jobs, problem)) return fail(problem);
+    if (!writeBlobs(run, blobsDir, settings, problem)) return fail(problem);
 
     const Json document = {{"app", "maketor"}, {"version", version}, {"date", date}, {"exe", "maketor.exe"},
-                           {"files", std::move(files)}};
+                           {"files", manifestFiles(run)}};
     const std::string manifestText = document.dump(1) + "\n";
     Manifest check;
     if (!parseManifest(manifestText, check, problem)) return fail("the new manifest breaks a rule: " + problem);
@@ -202,6 +346,6 @@ int runRelease(const Arguments& arguments) {
     if (!writeFileReplacing(releaseDir / "manifest.sig", encodeBase64(signature)))
         return fail((releaseDir / "manifest.sig").string() + ": cannot be written");
     std::printf("%s: release %s, %zu files, %zu blobs written, %zu reused\n", releaseDir.c_str(), version.c_str(),
-                sources.size(), work.written, work.reused);
+                run.sources.size(), run.written.size(), run.reused);
     return 0;
 }

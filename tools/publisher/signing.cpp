@@ -15,10 +15,6 @@ constexpr size_t kCoordinateBytes = 32;
 constexpr size_t kBase64Length = 88;
 const char kCurveName[] = "prime256v1";
 
-struct MdContextFreer {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-using UniqueMdContext = std::unique_ptr<EVP_MD_CTX, MdContextFreer>;
 struct PkeyContextFreer {
     void operator()(EVP_PKEY_CTX* context) const { EVP_PKEY_CTX_free(context); }
 };
@@ -160,17 +156,40 @@ bool verifyMessage(const P256Pair& publicKey, const std::string& message, const 
                             message.size()) == 1;
 }
 
-std::string sha256Hex(const uint8_t* data, size_t size) {
+namespace {
+
+std::string hexDigits(const unsigned char* bytes, unsigned int length) {
     static const char kHexDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHexDigits[bytes[i] >> 4];
+        hex += kHexDigits[bytes[i] & 0x0F];
+    }
+    return hex;
+}
+
+}  // namespace
+
+std::string sha256Hex(const uint8_t* data, size_t size) {
     unsigned char digest[EVP_MAX_MD_SIZE];
     unsigned int length = 0;
     if (EVP_Digest(data, size, digest, &length, EVP_sha256(), nullptr) != 1) return {};
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-        hex += kHexDigits[digest[i] >> 4];
-        hex += kHexDigits[digest[i] & 0x0F];
-    }
-    return hex;
+    return hexDigits(digest, length);
+}
+
+Sha256Stream::Sha256Stream() : context(EVP_MD_CTX_new()) {
+    good = context && EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) == 1;
+}
+
+void Sha256Stream::add(const void* data, size_t size) {
+    good = good && EVP_DigestUpdate(context.get(), data, size) == 1;
+}
+
+std::string Sha256Stream::finishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    good = good && EVP_DigestFinal_ex(context.get(), digest, &length) == 1;
+    return good ? hexDigits(digest, length) : std::string();
 }
 
 std::string sha256Hex(const std::string& bytes) {

@@ -39,3 +39,19 @@ bool verifyMessage(const P256Pair& publicKey, const std::string& message, const 
 // 64 lowercase hex digits.
 std::string sha256Hex(const uint8_t* data, size_t size);
 std::string sha256Hex(const std::string& bytes);
+
+struct MdContextFreer {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+using UniqueMdContext = std::unique_ptr<EVP_MD_CTX, MdContextFreer>;
+
+// SHA-256 of bytes that arrive piece by piece.
+struct Sha256Stream {
+    Sha256Stream();
+    void add(const void* data, size_t size);
+    // 64 lowercase hex digits of everything added; empty if OpenSSL failed on the way.
+    std::string finishHex();
+
+    UniqueMdContext context;
+    bool good = false;
+};

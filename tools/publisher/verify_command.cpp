@@ -1,14 +1,17 @@
-// verify --public-key PUBLIC_KEY RELEASE_DIR: checks a release as the product will: the signature, the
-// manifest's rules, and every blob with its digests and unpacked content.
+// verify --public-key PUBLIC_KEY [--jobs N] RELEASE_DIR: checks a release as the product will: the signature,
+// the manifest's rules, and every blob with its digests and unpacked content. Blobs are checked on a pool of
+// workers; the first problem in manifest order is the one reported, whatever the number of workers.
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "engine/manifest.h"
 #include "tools/publisher/arguments.h"
-#include "tools/publisher/blob_unpack.h"
+#include "tools/publisher/blob_check.h"
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
+#include "tools/publisher/ordered_work.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
 
@@ -34,19 +37,43 @@ bool readPublicKeyFile(const std::filesystem::path& path, P256Pair& point, std::
 }
 
 // Empty when the file's blob is there with the manifest's csize and csha256 and unpacks to the file.
-std::string blobProblem(const std::filesystem::path& releaseDir, const ManifestFile& file) {
-    const std::string name = "blobs/" + file.sha256 + ".lzms";
-    const std::string where = (releaseDir / name).string() + " (for " + file.path + "): ";
+std::string blobProblem(const std::filesystem::path& releaseDir, const ManifestFile& file, LzmsChunkDecoder& decoder,
+                        std::atomic<uint64_t>& bytesDone) {
+    const std::filesystem::path path = releaseDir / "blobs" / (file.sha256 + ".lzms");
+    const std::string where = path.string() + " (for " + file.path + "): ";
     std::error_code error;
-    const uintmax_t size = std::filesystem::file_size(releaseDir / name, error);
+    const uintmax_t size = std::filesystem::file_size(path, error);
     if (error) return where + "missing or unreadable";
     if (size != file.csize)
         return where + std::to_string(size) + " bytes, the manifest says csize " + std::to_string(file.csize);
-    std::string blob;
-    if (!readWholeFile(releaseDir / name, blob)) return where + "cannot be read";
-    if (sha256Hex(blob) != file.csha256) return where + "its SHA-256 is not the manifest's csha256";
-    const std::string contentProblem = blobContentProblem(blob, file.size, file.sha256);
-    return contentProblem.empty() ? std::string() : where + contentProblem;
+    const BlobFacts facts = readBlobFacts(path, file.size, file.sha256, decoder, bytesDone);
+    if (!facts.readable) return where + facts.problem;
+    if (facts.csha256 != file.csha256) return where + "its SHA-256 is not the manifest's csha256";
+    return facts.problem.empty() ? std::string() : where + facts.problem;
+}
+
+// Every blob of the manifest, on jobs workers; false with problem set at the first bad one.
+bool checkBlobs(const std::filesystem::path& releaseDir, const Manifest& manifest, size_t jobs, std::string& problem) {
+    Progress progress("verifying", manifest.files.size(), 0);
+    for (const ManifestFile& file : manifest.files) progress.bytesTotal += file.size;
+    const std::vector<UniqueLzmsChunkDecoder> decoders = newChunkDecoders(jobs);
+    const auto work = [&](size_t worker, size_t index) {
+        return blobProblem(releaseDir, manifest.files[index], *decoders[worker], progress.bytesDone);
+    };
+    const auto take = [&](size_t index, std::string& found) {
+        problem = found;
+        progress.filesDone = index + 1;
+        progress.path = index + 1 < manifest.files.size() ? manifest.files[index + 1].path : "";
+        showProgress(progress);
+        return problem.empty();
+    };
+    if (!manifest.files.empty()) progress.path = manifest.files.front().path;
+    std::string failure;
+    const bool done = runInOrder<std::string>(manifest.files.size(), OrderedWorkSettings{jobs, 2 * jobs}, work,
+                                              take, [&] { showProgress(progress); }, failure);
+    clearProgressLine();
+    if (!failure.empty()) problem = "checking the blobs failed: " + failure;
+    return done;
 }
 
 }  // namespace
@@ -54,10 +81,12 @@ std::string blobProblem(const std::filesystem::path& releaseDir, const ManifestF
 int runVerify(const Arguments& arguments) {
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, {"public-key"}, parsed, problem) || parsed.options.count("public-key") == 0 ||
+    if (!parseArguments(arguments, {"public-key", "jobs"}, parsed, problem) || parsed.options.count("public-key") == 0 ||
         parsed.operands.size() != 1)
         return failUsage((problem.empty() ? "" : problem + "; ") +
-                         "usage: maketor-publish verify --public-key PUBLIC_KEY RELEASE_DIR");
+                         "usage: maketor-publish verify --public-key PUBLIC_KEY [--jobs N] RELEASE_DIR");
+    size_t jobs = 1;
+    if (!parseJobs(parsed, jobs)) return fail("--jobs: a whole number from 1 to 256");
     const std::filesystem::path releaseDir = parsed.operands[0];
     const std::filesystem::path manifestPath = releaseDir / "manifest.json";
     const std::filesystem::path signaturePath = releaseDir / "manifest.sig";
@@ -75,17 +104,7 @@ int runVerify(const Arguments& arguments) {
         return fail(signaturePath.string() + ": does not sign the bytes of manifest.json with this public key");
     Manifest manifest;
     if (!parseManifest(manifestText, manifest, problem)) return fail(manifestPath.string() + ": " + problem);
-
-    Progress progress{"verifying"};
-    progress.filesTotal = manifest.files.size();
-    for (const ManifestFile& file : manifest.files) progress.bytesTotal += file.size;
-    for (const ManifestFile& file : manifest.files) {
-        showProgress(progress, file.path);
-        problem = blobProblem(releaseDir, file);
-        if (!problem.empty()) return fail(problem);
-        advanceProgress(progress, file.size);
-    }
-    clearProgressLine();
+    if (!checkBlobs(releaseDir, manifest, jobs, problem)) return fail(problem);
     std::printf("%s: release %s, %zu files, signature and every blob verified\n", releaseDir.c_str(),
                 manifest.version.c_str(), manifest.files.size());
     return 0;

@@ -1,0 +1,123 @@
+"""Releases served by nginx with the vendor's configuration, tools/nginx/maketor-downloads.conf, as a vendor
+serves them: what the configuration answers (TLS, keep-alive, Range, caching, nothing else), and an install and
+an update with the real setup program under Wine through it.
+
+The transfer engine's resumed downloads belong here as well: a test beside test_install_and_update that
+leaves a partial blob where the engine keeps it, runs the update, and finds the 206 answer for the rest of
+the blob in self.server.entries() (each entry has its status, Range header and bytes sent)."""
+import http.client
+import os
+import ssl
+import unittest
+
+from harness import TEST_PORT, LifecycleTest, adapter_selection, changed_release_files, sample_files
+from nginx_server import NginxServer
+
+IMMUTABLE = "public, max-age=31536000, immutable"
+
+
+class NginxDownloadHost(LifecycleTest):
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.v1 = cls.make_release("1.4.0", sample_files("v1", with_setup=True))
+        cls.v2 = cls.make_release("1.5.0", changed_release_files(cls.v1.source_files))
+        # nginx takes the test port over from the Python server for this suite.
+        cls.python_root = cls.host.stop_serving()
+        cls.host.server = NginxServer(cls.v1.folder, cls.host.ca["server_cert"], cls.host.ca["server_key"],
+                                      TEST_PORT, os.path.join(cls.workdir, "nginx")).start()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.host.server.stop()
+        cls.host.start(cls.python_root)
+
+    def connection(self):
+        context = ssl.create_default_context(cafile=self.host.ca["ca_pem"])
+        return http.client.HTTPSConnection("localhost", TEST_PORT, context=context, timeout=30)
+
+    def test_answers_as_a_download_host(self):
+        self.serve(self.v1)
+        connection = self.connection()
+        blob_path = self.v1.request_path("data/catalog.json")
+        blob = self.v1.blob("data/catalog.json")
+
+        def get(path, headers=None, method="GET"):
+            connection.request(method, path, headers=headers or {})
+            response = connection.getresponse()
+            return response, response.read()
+
+        response, body = get("/maketor/app/manifest.json")
+        self.assertEqual((response.status, response.getheader("Cache-Control")), (200, "no-cache"))
+        with open(os.path.join(self.v1.folder, "manifest.json"), "rb") as f:
+            self.assertEqual(body, f.read())
+        response, _ = get("/maketor/app/manifest.sig")
+        self.assertEqual((response.status, response.getheader("Cache-Control")), (200, "no-cache"))
+
+        response, body = get(blob_path)
+        self.assertEqual((response.status, body), (200, blob))
+        self.assertEqual(response.getheader("Cache-Control"), IMMUTABLE)
+        self.assertEqual(response.getheader("Accept-Ranges"), "bytes")
+        etag = response.getheader("ETag")
+
+        # Range, as a resumed download asks: the rest of the blob from a byte on, guarded by If-Range.
+        cases = [
+            ("from a byte on", {"Range": "bytes=1000-"}, 206, blob[1000:], f"bytes 1000-{len(blob) - 1}/{len(blob)}"),
+            ("a middle part", {"Range": "bytes=10-19"}, 206, blob[10:20], f"bytes 10-19/{len(blob)}"),
+            ("the same version", {"Range": "bytes=1000-", "If-Range": etag}, 206, blob[1000:], None),
+            ("another version", {"Range": "bytes=1000-", "If-Range": '"other"'}, 200, blob, None),
+            ("past the end", {"Range": f"bytes={len(blob)}-"}, 416, None, f"bytes */{len(blob)}"),
+            ("several parts", {"Range": "bytes=0-1,5-6"}, 200, blob, None),
+        ]
+        for case, headers, status, expected_body, content_range in cases:
+            with self.subTest(case):
+                response, body = get(blob_path, headers)
+                self.assertEqual(response.status, status)
+                if expected_body is not None:
+                    self.assertEqual(body, expected_body)
+                if content_range:
+                    self.assertEqual(response.getheader("Content-Range"), content_range)
+                if status in (200, 206):
+                    self.assertEqual(response.getheader("Cache-Control"), IMMUTABLE)
+
+        # Nothing but the release: no listings, no temporary files of a publishing run, no other methods.
+        with open(os.path.join(self.v1.folder, "blobs", "partial.lzms.tmp-1-2"), "wb") as f:
+            f.write(b"half a blob")
+        for path, status, method in (("/maketor/app/blobs/", 404, "GET"), ("/maketor/app/", 404, "GET"),
+                                     ("/maketor/app/blobs/partial.lzms.tmp-1-2", 404, "GET"),
+                                     ("/maketor/other", 404, "GET"), (blob_path, 403, "POST")):
+            with self.subTest(path=path, method=method):
+                self.assertEqual(get(path, method=method)[0].status, status)
+        os.remove(os.path.join(self.v1.folder, "blobs", "partial.lzms.tmp-1-2"))
+
+        self.assertIn(connection.sock.version(), ("TLSv1.2", "TLSv1.3"))
+        connection.close()
+        entries = self.server.entries()
+        self.assertEqual({entry.connection for entry in entries}, {entries[0].connection},
+                         "every request on one kept-alive connection")
+        self.assertEqual([entry.connection_requests for entry in entries], list(range(1, len(entries) + 1)))
+
+    def test_install_and_update(self):
+        folder = self.new_folder()
+        selection = adapter_selection()
+        requested = self.install(folder, self.v1)
+        fetched = list(self.v1.selected_files(selection))
+        self.assertEqual(sorted(requested), sorted(self.v1.entries[p]["sha256"] for p in fetched))
+        self.assert_installed(folder, self.v1, selection, fetched)
+        install_entries = self.server.entries()
+        self.assertEqual({entry.status for entry in install_entries}, {200})
+        self.assertGreater(max(entry.connection_requests for entry in install_entries), 1,
+                           "WinHTTP kept its connection to nginx for more than one request")
+
+        requested = self.update(folder, self.v2)
+        changed = ["maketor.exe", "data/catalog.json", "data/new/added.bin"]
+        self.assertEqual(sorted(requested), sorted(self.v2.entries[p]["sha256"] for p in changed))
+        self.assert_installed(folder, self.v2, selection, changed)
+        # Whole blobs, each once: nothing was asked again or in parts.
+        blobs = [entry for entry in self.server.entries() if entry.path.startswith("/maketor/app/blobs/")]
+        self.assertEqual(sorted((entry.status, entry.bytes_sent) for entry in blobs),
+                         sorted((200, self.v2.entries[p]["csize"]) for p in changed))
+
+
+if __name__ == "__main__":
+    unittest.main()
