@@ -171,9 +171,10 @@ void drawErrorText(const Page& page) {
         measureText(canvas.surface, text, font, measureBox, Align::Near, Align::Near).lines, 1, maxLines);
     const float textHeight = line > 0.0f ? line * static_cast<float>(lines) : scaled(44.0f);
     const float top = errorTextTop(room, logicalHeight, textHeight / scale);
+    // The box reaches 8 px below the room, so that rounding never drops the last line; the text ends above it.
     drawTextBox(canvas, text, font, palette::kDanger,
-                {page.margin(), scaled(top), page.contentWidth(), scaled(room.bottom - top)}, Align::Near, Align::Near,
-                Drawn::ErrorText);
+                {page.margin(), scaled(top), page.contentWidth(), scaled(room.bottom + 8.0f - top)}, Align::Near,
+                Align::Near, Drawn::ErrorText);
 }
 
 void drawButtonBar(const Page& page) {

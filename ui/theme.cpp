@@ -108,9 +108,8 @@ TextLayout measureText(Surface surface, const std::wstring& text, GpFont* font, 
 }
 
 float lineHeight(Surface surface, GpFont* font) {
-    REAL height = 0;
-    gdip::GdipGetFontHeight(font, surface, &height);
-    return height;
+    // As the layout spaces lines, which is not always the font's own line spacing.
+    return measureText(surface, L"Ag", font, {0.0f, 0.0f, 1e6f, 1e6f}, Align::Near, Align::Near).bounds.height;
 }
 
 void fillRoundRect(const Canvas& canvas, Box rect, float radius, uint32_t argb) {
