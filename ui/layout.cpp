@@ -139,6 +139,7 @@ int32_t hitTest(const std::vector<HitRect>& rects, float x, float y) {
 }
 
 bool controlEnabled(int32_t id, int32_t phase) {
+    if (id == FirstComponentRow) return false;  // the application itself is always installed
     if (id == ChangeFolderButton) return phase == Ready;
     if (id > FirstComponentRow && id < FirstComponentRow + kComponentCount) return phase == Ready || phase == Failed;
     return id >= 0;
@@ -196,7 +197,7 @@ namespace {
 // (the folder or file the path ends in) after it.
 std::wstring elide(const std::wstring& text, TextSpan span, size_t dropped) {
     const size_t kept = (span.end - span.begin) - dropped;
-    const size_t head = kept / 3;
+    const size_t head = std::max<size_t>(1, kept / 3);
     const size_t tail = kept - head;
     return text.substr(0, span.begin + head) + L"\u2026" + text.substr(span.end - tail);
 }

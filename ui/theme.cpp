@@ -225,8 +225,7 @@ void addHitRect(Box rect, int32_t id) {
 }
 
 void addControl(const Canvas& canvas, int32_t id, ControlKind kind, const std::wstring& name, bool checked, Box box) {
-    const bool enabled = id != FirstComponentRow && controlEnabled(id, canvas.frame.phase);
-    canvas.record.controls.push_back(FrameControl{id, kind, name, checked, enabled, box});
+    canvas.record.controls.push_back(FrameControl{id, kind, name, checked, controlEnabled(id, canvas.frame.phase), box});
 }
 
 void drawFocusRing(const Canvas& canvas, Box hitRect, float radius) {
