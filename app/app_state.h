@@ -56,9 +56,11 @@ struct AppState {
     float uiScale = 1.0f;
     int32_t hoveredId = -1;
     int32_t pressedId = -1;
+    int32_t focusedId = -1;  // control with the keyboard focus, −1 for none
     std::vector<HitRect> hitRects;
     bool autoClosePosted = false;
     int32_t lastPhase = Ready;
+    bool errorRoomAdded = false;  // the window has grown to make room for an error text
     void* logoImage = nullptr;       // GpBitmap*, released at exit
     void* fontCollection = nullptr;  // GpFontCollection*, released at exit
 };

@@ -2,6 +2,7 @@
 
 #include "app/app_state.h"
 #include "ui/actions.h"
+#include "ui/paint.h"
 
 void onTimerTick(HWND window) {
     const int32_t phase = appState.phase.load();
@@ -17,7 +18,10 @@ void onTimerTick(HWND window) {
         appState.launchAfterInstall)
         performAction(1);
     appState.lastPhase = phase;
-    InvalidateRect(window, nullptr, FALSE);
+    // Only a frame that would look different is painted: an idle window does no drawing at all.
+    RECT client;
+    GetClientRect(window, &client);
+    if (frameChanged(client)) InvalidateRect(window, nullptr, FALSE);
 }
 
 void onCloseRequest(HWND window) {

@@ -29,6 +29,7 @@ UNINSTALL_TITLE = "Удаление — Макетор — Торвел"
 # box left at 32), "Запустить после установки" box at y 540..558. Update and uninstall windows 600 × 420:
 # the bar at y 356..396.
 INSTALL_SIZE, SMALL_SIZE = (600, 660), (600, 420)
+FAILED_INSTALL_SIZE, FAILED_RETRY_LEFT = (600, 704), (414, 660)  # grown for the error text: the bar at 640..680
 INSTALL_MAIN = (488, 616)
 INSTALL_MAIN_LEFT = (414, 616)     # inside "Установить" (408..) but left of "Отмена" while running (448..)
 FINISHED_MAIN_LEFT = (424, 616)    # inside "Запустить" (418..568)
@@ -142,6 +143,11 @@ class Window:
     def screenshot(self, name, what):
         return self.save(self.grab(), name, what)
 
+    def follow_size(self):
+        geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", self.id).splitlines())
+        self.width, self.height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+        return self.width, self.height
+
     def wait_for_pixel(self, point, colour, timeout, what):
         return wait_until(lambda: close_to(self.pixel(point), colour), timeout, what)
 
@@ -247,6 +253,33 @@ class Demo:
 
     def requests(self):
         return self.server.requests() if self.server else []
+
+    # A failed first install, keyboard focus ----------------------------------------------------------------------
+    def failed_first_install(self):
+        """Before the server runs: "Установить" fails at once for want of a connection; the window grows so that
+        the error stands clear of the checkboxes, and Tab puts the keyboard focus on a row."""
+        step("3a. A first install while the site cannot be reached, then the keyboard")
+        process = harness.wine_background(harness.SETUP_EXE)
+        window = Window(INSTALL_TITLE, INSTALL_SIZE, self.out)
+        window.click(INSTALL_MAIN, '"Установить"')
+        failure = harness.ERROR_PREFIX + "Нет связи с сайтом Торвел. Проверьте интернет и повторите."
+        wait_until(lambda: failure in harness.setup_log_lines(), 20, "the failure for want of a connection")
+        wait_until(lambda: window.follow_size() == FAILED_INSTALL_SIZE, 10, "the window to grow for the error")
+        window.wait_for_pixel(FAILED_RETRY_LEFT, ACCENT, 10, '"Повторить"')
+        self.shoot(window, "choose-failed", "Choose after a failed first install: the error above the buttons")
+        # Keys go to the window under the pointer (no window manager): onto the title, where no control is.
+        xdotool("mousemove", window.left + 300, window.top + 110)
+        for _ in range(2):  # "Изменить…" does nothing after a failure, so Tab passes it: rows 1, then 2
+            xdotool("key", "Tab")
+            time.sleep(0.3)
+        self.shoot(window, "keyboard-focus", 'Tab twice: the keyboard focus on the row "Ускорение AMD FSR"')
+        xdotool("key", "Escape")
+        try:
+            process.wait(30)
+        except subprocess.TimeoutExpired:
+            raise DemoFailure("Escape did not close the failed setup window")
+        harness.wait_for_setup_to_finish(60)
+        self.log_mark = len(harness.setup_log_lines())
 
     # The install ---------------------------------------------------------------------------------------------
     def install(self):
@@ -476,6 +509,7 @@ class Demo:
         second = release_files("1.1.0")
         self.slow_paths = [PREFIX + "blobs/" + sha256(files[LARGE_FILE]) + ".lzms" for files in (first, second)]
         self.publish("1.0.0", first)
+        self.failed_first_install()
         self.start_server(self.slow_paths)
 
         self.install()

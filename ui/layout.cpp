@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <string_view>
 
 #include "engine/components.h"
 #include "platform/text.h"
@@ -135,4 +136,101 @@ int32_t hitTest(const std::vector<HitRect>& rects, float x, float y) {
     for (const HitRect& r : rects)
         if (x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height) id = r.id;
     return id;
+}
+
+bool controlEnabled(int32_t id, int32_t phase) {
+    if (id == FirstComponentRow) return false;  // the application itself is always installed
+    if (id == ChangeFolderButton) return phase == Ready;
+    if (id > FirstComponentRow && id < FirstComponentRow + kComponentCount) return phase == Ready || phase == Failed;
+    return id >= 0;
+}
+
+namespace {
+
+std::vector<int32_t> focusableIds(const std::vector<HitRect>& rects, int32_t phase) {
+    std::vector<int32_t> ids;
+    for (const HitRect& r : rects)
+        if (controlEnabled(r.id, phase) && std::find(ids.begin(), ids.end(), r.id) == ids.end()) ids.push_back(r.id);
+    return ids;
+}
+
+}  // namespace
+
+int32_t nextFocus(const std::vector<HitRect>& rects, int32_t phase, int32_t focused, bool backwards) {
+    const std::vector<int32_t> ids = focusableIds(rects, phase);
+    if (ids.empty()) return NoControl;
+    const auto at = std::find(ids.begin(), ids.end(), focused);
+    if (at == ids.end()) return backwards ? ids.back() : ids.front();
+    const size_t index = static_cast<size_t>(at - ids.begin());
+    const size_t count = ids.size();
+    return ids[backwards ? (index + count - 1) % count : (index + 1) % count];
+}
+
+int32_t focusAfterFrame(const std::vector<HitRect>& rects, int32_t phase, int32_t focused) {
+    if (focused == NoControl) return NoControl;
+    const std::vector<int32_t> ids = focusableIds(rects, phase);
+    for (int32_t wanted : {focused, static_cast<int32_t>(MainButton), static_cast<int32_t>(SecondButton)})
+        if (std::find(ids.begin(), ids.end(), wanted) != ids.end()) return wanted;
+    return NoControl;
+}
+
+TextSpan pathSpan(const std::wstring& text) {
+    TextSpan span;
+    bool found = false;
+    size_t wordStart = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] != L' ') continue;
+        const std::wstring_view word(text.data() + wordStart, i - wordStart);
+        if (word.find_first_of(L"\\/") != std::wstring_view::npos) {
+            if (!found) span.begin = wordStart;
+            span.end = i;
+            found = true;
+        }
+        wordStart = i + 1;
+    }
+    return found ? span : TextSpan{};
+}
+
+namespace {
+
+// The text with `dropped` characters of the span replaced by "…": a third of what is kept before it, the rest
+// (the folder or file the path ends in) after it.
+std::wstring elide(const std::wstring& text, TextSpan span, size_t dropped) {
+    const size_t kept = (span.end - span.begin) - dropped;
+    const size_t head = std::max<size_t>(1, kept / 3);
+    const size_t tail = kept - head;
+    return text.substr(0, span.begin + head) + L"\u2026" + text.substr(span.end - tail);
+}
+
+}  // namespace
+
+std::wstring fitTextToLines(const std::wstring& text, int maxLines,
+                            const std::function<int(const std::wstring&)>& linesNeeded) {
+    if (linesNeeded(text) <= maxLines) return text;
+    const TextSpan span = pathSpan(text);
+    const size_t length = span.end - span.begin;
+    if (length < 3) return text;
+    // Keep at least the first and the last character of the path around the ellipsis.
+    size_t low = 1, high = length - 2;
+    if (linesNeeded(elide(text, span, high)) > maxLines) return elide(text, span, high);
+    while (low < high) {  // the fewest dropped characters that fit
+        const size_t middle = low + (high - low) / 2;
+        if (linesNeeded(elide(text, span, middle)) <= maxLines)
+            high = middle;
+        else
+            low = middle + 1;
+    }
+    return elide(text, span, low);
+}
+
+bool needsErrorRoom(RunMode mode, Screen screen, int32_t phase, bool hasInstalledVersion) {
+    return mode == Install && screen == Screen::Choose && phase == Failed && !hasInstalledVersion;
+}
+
+ErrorBlock errorRoom(float clientHeight, float bodyBottom) {
+    return {bodyBottom + 8.0f, clientHeight - 74.0f};
+}
+
+float errorTextTop(const ErrorBlock& room, float clientHeight, float textHeight) {
+    return std::max(room.top, std::min(clientHeight - 118.0f, room.bottom - textHeight));
 }

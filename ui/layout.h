@@ -1,6 +1,7 @@
 #pragma once
 // What the window shows and how it reacts, as plain functions of the state: no drawing, no window.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -64,3 +65,40 @@ std::wstring installFolderForChoice(const std::wstring& chosenPath);
 
 // Id of the last rectangle containing the point (left and top edges inside), or −1.
 int32_t hitTest(const std::vector<HitRect>& rects, float x, float y);
+
+// Whether a drawn control acts: "Изменить…" only before a first run, the component rows only outside a run;
+// everything else the frame draws acts whenever it is drawn.
+bool controlEnabled(int32_t id, int32_t phase);
+// The control that Tab (or Shift+Tab, backwards) moves the focus to: the next active control of the frame in
+// hit-list order, wrapping around; the first (or last) one when nothing has the focus; −1 when none is active.
+int32_t nextFocus(const std::vector<HitRect>& rects, int32_t phase, int32_t focused, bool backwards);
+// The focus once a new frame is on screen: kept while its control is still drawn and active; otherwise it
+// moves to the bar's main button, or to the second button when there is no main one; none stays none.
+int32_t focusAfterFrame(const std::vector<HitRect>& rects, int32_t phase, int32_t focused);
+
+// The part of a message that is a file or folder path, as [begin, end): from the first to the last
+// space-separated word that holds a separator. begin == end when the text names no path.
+struct TextSpan {
+    size_t begin = 0, end = 0;
+};
+TextSpan pathSpan(const std::wstring& text);
+// The text shortened to at most maxLines lines (as linesNeeded counts them, for the box it will be drawn in):
+// the text itself when it fits, otherwise with the middle of its path replaced by "…", as little as
+// possible, keeping the start of the path and more of its end. Text without a path is returned unchanged.
+std::wstring fitTextToLines(const std::wstring& text, int maxLines,
+                            const std::function<int(const std::wstring&)>& linesNeeded);
+
+// The failed first-install Choose screen has no room for its error text between the last checkbox and the
+// button bar: the window grows by this many logical px for it (and keeps that height afterwards).
+constexpr float kErrorRoomGrowth = 44.0f;
+bool needsErrorRoom(RunMode mode, Screen screen, int32_t phase, bool hasInstalledVersion);
+
+// The room the error text may fill, in logical px: from 8 px below the body's last element down to H − 74, the
+// bottom of the error box as first laid out (H − 118, 44 high).
+struct ErrorBlock {
+    float top, bottom;
+};
+ErrorBlock errorRoom(float clientHeight, float bodyBottom);
+// The top of an error text of the given height in that room: H − 118 while the text ends above H − 74;
+// a taller text rises so that it ends there, but never above the room.
+float errorTextTop(const ErrorBlock& room, float clientHeight, float textHeight);

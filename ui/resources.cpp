@@ -5,6 +5,7 @@
 #include "app/app_state.h"
 #include "platform/handles.h"
 #include "ui/gdiplus_holders.h"
+#include "ui/paint.h"
 
 using namespace Gdiplus;
 
@@ -41,6 +42,7 @@ IStream* createMemStream(const void* data, DWORD size) {
 }  // namespace
 
 void loadUiResources(HINSTANCE instance) {
+    releasePaintCache();  // kept fonts and layers were made from the previous resources
     GpFontCollection* collection = nullptr;
     gdip::GdipNewPrivateFontCollection(&collection);
     appState.fontCollection = collection;
@@ -60,6 +62,7 @@ void loadUiResources(HINSTANCE instance) {
 }
 
 void releaseUiResources() {
+    releasePaintCache();
     GdipImage logo(static_cast<GpImage*>(appState.logoImage));
     appState.logoImage = nullptr;
     logo.reset();

@@ -1,7 +1,7 @@
 #pragma once
 // The page a paint draws between setting up its back buffer and copying it out: logo, title, body, error
-// text, button bar and brand line, derived anew from the shared state on every paint.
+// text, button bar and brand line, derived from one copy of the shared state.
 #include "ui/theme.h"
 
-// width and height are the client size in device pixels.
-void drawScreen(Surface surface, float width, float height, const Fonts& fonts);
+// Draws the canvas's layer of the frame, whose client size is frame.width × frame.height device pixels.
+void drawScreen(const Canvas& canvas, const Fonts& fonts);

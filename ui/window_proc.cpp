@@ -2,8 +2,11 @@
 
 #include <windowsx.h>
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/main_loop.h"
+#include "ui/accessibility.h"
 #include "ui/actions.h"
 #include "ui/layout.h"
 #include "ui/paint.h"
@@ -57,7 +60,29 @@ void onButtonUp(HWND window, LPARAM lParam) {
     invalidate(window);
 }
 
+// The failed first-install Choose screen has no room for its error text above the button bar: the window
+// grows downwards once (moving up only as far as the work area needs) and keeps that height afterwards.
+void makeRoomForErrorText(HWND window) {
+    if (appState.errorRoomAdded) return;
+    const int32_t phase = appState.phase.load();
+    const Screen screen =
+        screenFor(appState.runMode, phase, appState.bytesDone.load(), appState.bytesTotal.load());
+    if (!needsErrorRoom(appState.runMode, screen, phase, !getInstalledVersion().empty())) return;
+    appState.errorRoomAdded = true;
+    RECT frame;
+    if (!GetWindowRect(window, &frame)) return;
+    const int height = frame.bottom - frame.top + static_cast<int>(kErrorRoomGrowth * appState.uiScale);
+    int top = frame.top;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof(monitor);
+    if (GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &monitor) &&
+        top + height > monitor.rcWork.bottom)
+        top = std::max(monitor.rcWork.top, monitor.rcWork.bottom - height);
+    SetWindowPos(window, nullptr, frame.left, top, frame.right - frame.left, height, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void onPaint(HWND window) {
+    makeRoomForErrorText(window);
     PAINTSTRUCT ps;
     HDC dc = BeginPaint(window, &ps);
     RECT client;
@@ -71,6 +96,35 @@ void onDpiChanged(HWND window, WPARAM wParam, LPARAM lParam) {
     const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
     SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
                  suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// Tab and Shift+Tab move the focus through the frame's active controls; Space acts on the focused one as a
+// click would; Enter and Escape act on the whole window whatever has the focus.
+void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
+    const bool repeated = (lParam & (1 << 30)) != 0;
+    const int32_t phase = appState.phase.load();
+    switch (key) {
+        case VK_RETURN:
+            performAction(MainButton);
+            break;
+        case VK_ESCAPE:
+            if (phase != Running) PostMessageW(window, WM_CLOSE, 0, 0);
+            break;
+        case VK_TAB:
+            appState.focusedId = nextFocus(appState.hitRects, phase, appState.focusedId, GetKeyState(VK_SHIFT) < 0);
+            invalidate(window);
+            notifyFocusMoved(window, appState.focusedId);
+            break;
+        case VK_SPACE: {
+            const int32_t id = focusAfterFrame(appState.hitRects, phase, appState.focusedId);
+            if (repeated || id != appState.focusedId || id == NoControl) break;
+            performAction(id);
+            notifyStateChanged(window, id);
+            break;
+        }
+        default:
+            break;
+    }
 }
 
 }  // namespace
@@ -99,8 +153,7 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             onButtonUp(window, lParam);
             return 0;
         case WM_KEYDOWN:
-            if (wParam == VK_RETURN) performAction(MainButton);
-            if (wParam == VK_ESCAPE && appState.phase.load() != Running) PostMessageW(window, WM_CLOSE, 0, 0);
+            onKeyDown(window, wParam, lParam);
             return 0;
         case WM_TIMER:
             onTimerTick(window);
@@ -109,8 +162,14 @@ LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARA
             onCloseRequest(window);
             return 0;
         case WM_DESTROY:
+            releaseAccessibleClient();
             PostQuitMessage(0);
             return 0;
+        case WM_GETOBJECT:
+            // The object id arrives in the low 32 bits; callers differ in how they widen it.
+            if (static_cast<LONG>(static_cast<DWORD>(lParam)) == OBJID_CLIENT)
+                if (LRESULT result = accessibleClientResult(window, wParam)) return result;
+            return DefWindowProcW(window, message, wParam, lParam);
         case WM_DPICHANGED:
             onDpiChanged(window, wParam, lParam);
             return 0;

@@ -32,6 +32,15 @@ ROW = {0: (300, 300), 2: (300, 390)}           # rows at y 286, 330, 374: hit re
 ROW_BOX = {0: (35, 297), 2: (35, 385)}
 LAUNCH_BOX, LAUNCH_BOX_PIXEL = (100, 549), (35, 549)  # "Запустить после установки", box y 540-558
 EMPTY = (300, 160)
+FOCUS_RING = (0x22, 0x22, 0x28)
+CHANGE_FOLDER_RING = (457, 222)  # 1..3 px left of "Изменить…" (x 460): the focus ring
+ROW_RING = {2: (30, 385)}        # left of row 2's hit rectangle (x 32)
+# A failed first install grows the window to 600 × 704: the error text has the room from below the last checkbox
+# (its hit rectangle ends at 561) to above the bar (now at y 640); one line of it starts at H − 118 = 586.
+FAILED_SIZE = (600, 704)
+ERROR_LINE = (32, 586, 568, 604)        # x0, y0, x1, y1 of its first line
+LAUNCH_LABEL = (60, 538, 420, 561)      # "Запустить после установки"
+FAILED_MAIN_BODY = (414, 660)           # "Повторить", left of its label
 
 
 def wine_env():
@@ -132,6 +141,11 @@ class SetupWindow:
         self.move_to(point)
         self.press()
         self.release()
+
+    def refresh_geometry(self):
+        geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", self.window).splitlines())
+        self.left, self.top = int(geometry["X"]), int(geometry["Y"])
+        self.width, self.height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
 
     def key(self, name):
         xdotool("key", name)
@@ -271,6 +285,95 @@ class WindowTest(unittest.TestCase):
     def test_cancel_button_closes_the_window_outside_a_run(self):
         self.window.click(CANCEL_BUTTON)
         self.assertTrue(self.window.exited(20))
+
+
+def colour_pixels(window, frame, box, colour, tolerance=40):
+    x0, y0, x1, y1 = box
+    return sum(close_to(window.pixel((x, y), frame), colour, tolerance) for y in range(y0, y1) for x in range(x0, x1))
+
+
+def accessibility_tree(*action):
+    """The window as a screen reader sees it, through access_tree.exe: (window name, children, focused child)."""
+    out = harness.wine(harness.cross_program("access_tree.exe"), *action).stdout.decode("utf-8")
+    name, children, focus = None, [], None
+    for line in out.splitlines():
+        fields = [f.strip() for f in line.split("|")]
+        if line.startswith("window "):
+            name = fields[0][len("window "):]
+        elif line.startswith("child "):
+            children.append({"name": fields[1], "role": int(fields[2].split()[1]), "state": int(fields[3].split()[1], 16),
+                             "action": fields[4][len("action "):]})
+        elif line.startswith("focus "):
+            focus = int(line.split()[1])
+    return name, children, focus
+
+
+PUSH_BUTTON, CHECK_BOX = 43, 44
+UNAVAILABLE, FOCUSED, CHECKED, FOCUSABLE = 0x1, 0x4, 0x10, 0x100000
+
+
+class KeyboardAndScreenReaderTest(unittest.TestCase):
+    """Tab, Shift+Tab and Space with real key events; the accessibility tree read from another process."""
+
+    def setUp(self):
+        subprocess.run(["wine", "reg", "delete", UNINSTALL_KEY, "/f"], env=wine_env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=120, check=False)
+        harness.clear_setup_log()
+        self.window = SetupWindow()
+        self.addCleanup(self.window.close)
+
+    def test_screen_reader_finds_every_control(self):
+        name, children, focus = accessibility_tree()
+        self.assertEqual(name, "Установка 3D-макетора")
+        self.assertEqual([c["name"].split("  ·  ")[0] for c in children],
+                         ["Изменить…", "Макетор", "Ускорение NVIDIA DLSS", "Ускорение AMD FSR", "Ускорение Intel XeSS",
+                          "VR-очки XREAL", "Ярлык на рабочем столе", "Запустить после установки", "Установить", "Отмена"])
+        roles = [c["role"] for c in children]
+        self.assertEqual(roles, [PUSH_BUTTON] + [CHECK_BOX] * 7 + [PUSH_BUTTON] * 2)
+        core = children[1]
+        self.assertEqual(core["state"] & (UNAVAILABLE | CHECKED | FOCUSABLE), UNAVAILABLE | CHECKED,
+                         "the application itself: always ticked, not available")
+        self.assertEqual(children[7]["state"] & (CHECKED | FOCUSABLE), CHECKED | FOCUSABLE)
+        self.assertEqual(children[8]["action"], "Нажать")
+        self.assertIn(children[3]["action"], ("Отметить", "Снять отметку"))
+        self.assertEqual(focus, 0, "before the keyboard is used the focus is on the client area, on no control")
+
+        ticked = bool(children[3]["state"] & CHECKED)
+        _, after, _ = accessibility_tree("do", "4")  # the AMD row's default action toggles it
+        self.assertEqual(bool(after[3]["state"] & CHECKED), not ticked)
+
+    def test_tab_shows_a_focus_ring_and_space_toggles(self):
+        window = self.window
+        window.click(EMPTY)  # the window gets the keyboard
+        self.assertFalse(close_to(window.pixel(CHANGE_FOLDER_RING), FOCUS_RING, 60), "no ring before Tab")
+        window.key("Tab")
+        frame = window.capture("window-keyboard-focus")
+        self.assertTrue(close_to(window.pixel(CHANGE_FOLDER_RING, frame), FOCUS_RING, 60), "ring around \"Изменить…\"")
+        for _ in range(2):
+            window.key("Tab")
+        self.assertTrue(close_to(window.pixel(ROW_RING[2]), FOCUS_RING, 60), "ring around row 2")
+        self.assertFalse(close_to(window.pixel(CHANGE_FOLDER_RING), FOCUS_RING, 60), "only one ring")
+        self.assertTrue(close_to(window.pixel(ROW_BOX[2]), WHITE))
+        window.key("space")
+        self.assertTrue(close_to(window.pixel(ROW_BOX[2]), ACCENT), "Space ticks the focused row")
+        _, children, focus = accessibility_tree()
+        self.assertEqual(focus, 4)
+        self.assertTrue(children[3]["state"] & FOCUSED and children[3]["state"] & CHECKED)
+        window.key("shift+Tab")
+        _, _, focus = accessibility_tree()
+        self.assertEqual(focus, 3)
+
+    def test_failed_first_install_shows_its_error_clear_of_the_checkboxes(self):
+        window = self.window
+        window.click(MAIN_BUTTON)  # no server listens: the run fails at once with no connection
+        wait_for(lambda: harness.log_errors() == [NO_CONNECTION], 15, "the run to fail")
+        wait_for(lambda: (window.refresh_geometry(), (window.width, window.height))[1] == FAILED_SIZE, 10,
+                 "the window to grow for the error text")
+        window.move_to(EMPTY)  # the pointer off the button that has moved under it
+        frame = window.capture("window-choose-failed")
+        self.assertTrue(close_to(window.pixel(FAILED_MAIN_BODY, frame), ACCENT), "\"Повторить\" at the new bottom")
+        self.assertGreater(colour_pixels(window, frame, ERROR_LINE, DANGER), 100, "the error text is drawn")
+        self.assertEqual(colour_pixels(window, frame, LAUNCH_LABEL, DANGER), 0, "and not over the checkbox label")
 
 
 class UninstallWindowTest(unittest.TestCase):

@@ -1,6 +1,9 @@
 // The window's pure decisions: screen, title, button bar, labels, progress, sizes, folder rule, hit test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "platform/text.h"
 #include "ui/layout.h"
 
 namespace {
@@ -253,3 +256,119 @@ TEST(HitTest, LastContainingRectangleWinsAndEdgesAreHalfOpen) {
 }
 
 }  // namespace
+
+namespace {
+
+// A Choose screen of a first install, as its paint records it: "Изменить…", rows 1 to 4, two checkboxes, the bar.
+std::vector<HitRect> chooseHits() {
+    std::vector<HitRect> rects;
+    for (int32_t id : {3, 101, 102, 103, 104, 4, 5, 1, 2}) rects.push_back(HitRect{0, 0, 1, 1, id});
+    return rects;
+}
+
+}  // namespace
+
+TEST(Focus, OnlyActiveControlsTakeIt) {
+    struct Case {
+        int32_t id, phase;
+        bool enabled;
+    } const cases[] = {
+        {ChangeFolderButton, Ready, true},   {ChangeFolderButton, Failed, false}, {101, Ready, true},
+        {104, Failed, true},                 {102, Running, false},               {FirstComponentRow, Ready, false},
+        {MainButton, Failed, true},          {SecondButton, Running, true},       {DesktopShortcutBox, Ready, true},
+        {NoControl, Ready, false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(controlEnabled(c.id, c.phase), c.enabled) << c.id << " phase " << c.phase;
+}
+
+TEST(Focus, TabWalksTheHitListAndWraps) {
+    const std::vector<HitRect> rects = chooseHits();
+    std::vector<int32_t> forward;
+    int32_t focused = NoControl;
+    for (int i = 0; i < 10; ++i) forward.push_back(focused = nextFocus(rects, Ready, focused, false));
+    EXPECT_EQ(forward, (std::vector<int32_t>{3, 101, 102, 103, 104, 4, 5, 1, 2, 3}));
+    EXPECT_EQ(nextFocus(rects, Ready, NoControl, true), SecondButton);
+    EXPECT_EQ(nextFocus(rects, Ready, 101, true), ChangeFolderButton);
+    EXPECT_EQ(nextFocus(rects, Ready, ChangeFolderButton, true), SecondButton);
+    // After a failure "Изменить…" is drawn but does nothing: the focus passes it by.
+    EXPECT_EQ(nextFocus(rects, Failed, SecondButton, false), 101);
+    EXPECT_EQ(nextFocus(rects, Failed, 101, true), SecondButton);
+    EXPECT_EQ(nextFocus({}, Ready, NoControl, false), NoControl);
+}
+
+TEST(Focus, FollowsTheFrameSensibly) {
+    const std::vector<HitRect> progress = {HitRect{0, 0, 1, 1, SecondButton}};
+    const std::vector<HitRect> finished = {HitRect{0, 0, 1, 1, MainButton}, HitRect{0, 0, 1, 1, SecondButton}};
+    EXPECT_EQ(focusAfterFrame(chooseHits(), Ready, 102), 102) << "still there";
+    EXPECT_EQ(focusAfterFrame(progress, Running, MainButton), SecondButton) << "the main button went with the run";
+    EXPECT_EQ(focusAfterFrame(progress, Running, 102), SecondButton);
+    EXPECT_EQ(focusAfterFrame(finished, Done, SecondButton), SecondButton);
+    EXPECT_EQ(focusAfterFrame(finished, Done, 5), MainButton);
+    EXPECT_EQ(focusAfterFrame(chooseHits(), Failed, ChangeFolderButton), MainButton) << "inactive after a failure";
+    EXPECT_EQ(focusAfterFrame(finished, Done, NoControl), NoControl) << "no focus until Tab is pressed";
+    EXPECT_EQ(focusAfterFrame({}, Done, MainButton), NoControl);
+}
+
+TEST(ErrorText, PathSpanCoversTheWordsWithSeparators) {
+    struct Case {
+        const wchar_t* text;
+        const wchar_t* path;  // empty: none
+    } const cases[] = {
+        {L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.", L""},
+        {L"Не создать папку C:\\Program Files\\Torvel Maketor", L"C:\\Program Files\\Torvel"},
+        {L"Файл занят: C:\\A\\b.dll — закройте макетор.", L"C:\\A\\b.dll"},
+        {L"Не скачан data/models/зал.bin — проверьте интернет и повторите.", L"data/models/зал.bin"},
+        {L"\\\\server\\share", L"\\\\server\\share"},
+    };
+    for (const Case& c : cases) {
+        const std::wstring text = c.text;
+        const TextSpan span = pathSpan(text);
+        EXPECT_EQ(text.substr(span.begin, span.end - span.begin), c.path) << toUtf8(text);
+    }
+}
+
+TEST(ErrorText, FitsByShorteningThePathInTheMiddle) {
+    // Lines of 40 characters, broken anywhere: enough to show the rule.
+    const auto lines = [](const std::wstring& text) { return static_cast<int>((text.size() + 39) / 40); };
+    const std::wstring prefix = L"Не записать ", suffix = L" — закройте макетор.";
+    const std::wstring path = L"C:\\Users\\u\\AppData\\Local\\Programs\\Torvel\\Maketor\\data\\models\\shelf.bin";
+    const std::wstring message = prefix + path + suffix;  // 103 characters: 3 lines
+
+    EXPECT_EQ(fitTextToLines(message, 3, lines), message) << "fits: unchanged";
+    const std::wstring two = fitTextToLines(message, 2, lines);
+    EXPECT_EQ(two.size(), 80u) << "as little as possible is dropped";
+    EXPECT_EQ(two.compare(0, prefix.size() + 3, prefix + L"C:\\"), 0) << toUtf8(two);
+    EXPECT_EQ(two.compare(two.size() - suffix.size() - 9, std::wstring::npos, L"shelf.bin" + suffix), 0) << toUtf8(two);
+    EXPECT_EQ(std::count(two.begin(), two.end(), L'\u2026'), 1);
+    const size_t ellipsis = two.find(L'\u2026');
+    EXPECT_GT(two.size() - ellipsis, ellipsis - prefix.size()) << "more of the end of the path is kept";
+
+    const std::wstring noPath(100, L'ж');
+    EXPECT_EQ(fitTextToLines(noPath, 1, lines), noPath) << "a text without a path is never changed";
+    EXPECT_EQ(fitTextToLines(message, 1, lines), prefix + L"C:\u2026f.bin" + suffix);
+    const std::wstring tooLong = fitTextToLines(message + suffix, 1, lines);
+    EXPECT_EQ(tooLong, prefix + L"C\u2026n" + suffix + suffix) << "at most the whole path but its ends goes";
+}
+
+TEST(ErrorText, PlaceAboveTheBar) {
+    // First install, grown window (704): the room starts below the last checkbox (bottom 561).
+    const ErrorBlock grown = errorRoom(704, 561);
+    EXPECT_FLOAT_EQ(grown.top, 569);
+    EXPECT_FLOAT_EQ(grown.bottom, 630);
+    EXPECT_FLOAT_EQ(errorTextTop(grown, 704, 18), 586) << "one line: at H − 118";
+    EXPECT_FLOAT_EQ(errorTextTop(grown, 704, 54), 576) << "three lines rise to end at H − 74";
+    // An update's Choose screen (420) ends with its paragraph at 178: two lines stay at H − 118.
+    const ErrorBlock update = errorRoom(420, 178);
+    EXPECT_FLOAT_EQ(errorTextTop(update, 420, 36), 302);
+    EXPECT_FLOAT_EQ(errorTextTop(update, 420, 90), 256);
+    EXPECT_FLOAT_EQ(errorTextTop(update, 420, 400), 186) << "never above the room";
+}
+
+TEST(ErrorText, OnlyTheFailedFirstInstallChooseScreenGrows) {
+    EXPECT_TRUE(needsErrorRoom(Install, Screen::Choose, Failed, false));
+    EXPECT_FALSE(needsErrorRoom(Install, Screen::Choose, Failed, true));
+    EXPECT_FALSE(needsErrorRoom(Install, Screen::Choose, Ready, false));
+    EXPECT_FALSE(needsErrorRoom(Install, Screen::Progress, Failed, false));
+    EXPECT_FALSE(needsErrorRoom(Update, Screen::Choose, Failed, false));
+    EXPECT_FALSE(needsErrorRoom(Uninstall, Screen::ConfirmUninstall, Failed, false));
+}

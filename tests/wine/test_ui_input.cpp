@@ -21,6 +21,16 @@ protected:
         appState.uiScale = 1.0f;
         appState.hoveredId = appState.pressedId = -1;
         appState.removeUserData = false;
+        appState.launchAfterInstall = true;
+        appState.focusedId = -1;
+        appState.errorRoomAdded = false;
+        appState.cancelRequested.store(false);
+        appState.bytesDone.store(0);
+        appState.bytesTotal.store(0);
+        {
+            std::lock_guard<std::mutex> lock(appState.stateLock);
+            appState.errorText.clear();
+        }
         appState.selectedComponents = {true, false, false, false, false};
         window_ = createMainWindow(GetModuleHandleW(nullptr));
         ASSERT_NE(window_, nullptr);
@@ -30,6 +40,8 @@ protected:
     }
     void TearDown() override {
         appState.phase.store(Ready);
+        setShift(false);
+        setInstalledVersion("");
         if (IsWindow(window_)) DestroyWindow(window_);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -42,6 +54,25 @@ protected:
     void clickWithoutMoving(int x, int y) {
         SendMessageW(window_, WM_LBUTTONDOWN, MK_LBUTTON, at(x, y));
         SendMessageW(window_, WM_LBUTTONUP, 0, at(x, y));
+    }
+    void key(WPARAM code, LPARAM flags = 0) {
+        SendMessageW(window_, WM_KEYDOWN, code, flags);
+        repaint();
+    }
+    static void setShift(bool down) {
+        BYTE keys[256];
+        GetKeyboardState(keys);
+        keys[VK_SHIFT] = down ? 0x80 : 0;
+        SetKeyboardState(keys);
+    }
+    bool needsPaint() {
+        RECT update;
+        return GetUpdateRect(window_, &update, FALSE) != 0;
+    }
+    int clientHeight() {
+        RECT client;
+        GetClientRect(window_, &client);
+        return client.bottom;
     }
     bool closePosted() {
         MSG message;
@@ -113,6 +144,114 @@ TEST_F(WindowInput, DpiChangeScalesTheNextFrame) {
     EXPECT_FLOAT_EQ(mainButton.x, static_cast<float>(client.right) - 192.0f * 1.5f);
     EXPECT_FLOAT_EQ(mainButton.y, static_cast<float>(client.bottom) - 64.0f * 1.5f);
     EXPECT_FLOAT_EQ(mainButton.width, 240.0f);
+}
+
+TEST_F(WindowInput, TabMovesTheFocusAndSpaceActsOnIt) {
+    open(Install);
+    EXPECT_EQ(appState.focusedId, -1) << "no focus until the keyboard is used";
+    key(VK_TAB);
+    EXPECT_EQ(appState.focusedId, ChangeFolderButton);
+    for (int32_t expected : {101, 102, 103}) {
+        key(VK_TAB);
+        EXPECT_EQ(appState.focusedId, expected);
+    }
+    key(VK_SPACE);
+    EXPECT_TRUE(appState.selectedComponents[3]);
+    key(VK_SPACE, 1 << 30);  // the key held down: its repeats do nothing
+    EXPECT_TRUE(appState.selectedComponents[3]);
+    key(VK_SPACE);
+    EXPECT_FALSE(appState.selectedComponents[3]);
+    setShift(true);
+    key(VK_TAB);
+    EXPECT_EQ(appState.focusedId, 102);
+    setShift(false);
+    for (int i = 0; i < 4; ++i) key(VK_TAB);
+    EXPECT_EQ(appState.focusedId, LaunchAfterInstallBox);
+    key(VK_SPACE);
+    EXPECT_FALSE(appState.launchAfterInstall);
+    key(VK_TAB);
+    key(VK_TAB);
+    EXPECT_EQ(appState.focusedId, SecondButton);
+    key(VK_SPACE);
+    EXPECT_TRUE(closePosted()) << "Space on \"Отмена\" closes the window outside a run";
+    key(VK_TAB);
+    EXPECT_EQ(appState.focusedId, ChangeFolderButton) << "wraps around";
+}
+
+TEST_F(WindowInput, FocusFollowsTheScreenThroughARun) {
+    open(Install);
+    setShift(true);
+    key(VK_TAB);
+    key(VK_TAB);
+    setShift(false);
+    ASSERT_EQ(appState.focusedId, MainButton);
+    appState.phase.store(Running);
+    repaint();
+    EXPECT_EQ(appState.focusedId, SecondButton) << "the main button is gone during the run: \"Отмена\"";
+    key(VK_SPACE);
+    EXPECT_TRUE(appState.cancelRequested.load()) << "Space on \"Отмена\" cancels the run";
+    EXPECT_FALSE(closePosted());
+    appState.bytesTotal.store(100);
+    appState.phase.store(Failed);
+    repaint();
+    EXPECT_EQ(appState.focusedId, SecondButton);
+    key(VK_TAB);
+    EXPECT_EQ(appState.focusedId, MainButton) << "past the last control Tab wraps to the first one";
+}
+
+TEST_F(WindowInput, TimerPaintsOnlyWhenTheFrameChanges) {
+    open(Install);
+    SendMessageW(window_, WM_TIMER, 1, 0);
+    EXPECT_FALSE(needsPaint()) << "an idle tick paints nothing";
+    SendMessageW(window_, WM_MOUSEMOVE, 0, at(300, 160));  // over no control: no new frame either
+    SendMessageW(window_, WM_TIMER, 1, 0);
+    EXPECT_FALSE(needsPaint());
+    appState.selectedComponents[4] = true;
+    SendMessageW(window_, WM_TIMER, 1, 0);
+    EXPECT_TRUE(needsPaint());
+    repaint();
+    appState.phase.store(Running);
+    setStatus(L"Скачивание 1 из 3: maketor.exe");
+    SendMessageW(window_, WM_TIMER, 1, 0);
+    EXPECT_TRUE(needsPaint());
+    repaint();
+    SendMessageW(window_, WM_TIMER, 1, 0);
+    EXPECT_FALSE(needsPaint()) << "a run that shows nothing new paints nothing";
+    appState.bytesTotal.store(100 << 20);
+    appState.bytesDone.store(50 << 20);
+    SendMessageW(window_, WM_TIMER, 1, 0);
+    EXPECT_TRUE(needsPaint());
+}
+
+TEST_F(WindowInput, FailedFirstInstallGrowsTheWindowOnceForTheErrorText) {
+    open(Install);
+    const int height = clientHeight();
+    {
+        std::lock_guard<std::mutex> lock(appState.stateLock);
+        appState.errorText = L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.";
+    }
+    appState.phase.store(Failed);
+    repaint();
+    EXPECT_EQ(clientHeight(), height + 44);
+    ASSERT_FALSE(appState.hitRects.empty());
+    EXPECT_FLOAT_EQ(appState.hitRects.back().y, static_cast<float>(height + 44 - 64)) << "the bar follows";
+    appState.phase.store(Running);
+    repaint();
+    appState.phase.store(Failed);
+    repaint();
+    EXPECT_EQ(clientHeight(), height + 44) << "grows once";
+}
+
+TEST_F(WindowInput, OtherFailedScreensKeepTheirSize) {
+    setInstalledVersion("1.0.17");  // a reinstall: room enough below its last checkbox
+    open(Install);
+    const int height = clientHeight();
+    appState.phase.store(Failed);
+    repaint();
+    EXPECT_EQ(clientHeight(), height);
+    appState.bytesTotal.store(100);  // a failure during the transfer: Progress
+    repaint();
+    EXPECT_EQ(clientHeight(), height);
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <cstdlib>
 
 #include "gdiplus_environment.h"
+#include "platform/text.h"
 #include "test_support.h"
+#include "ui/paint.h"
 #include "ui/resources.h"
 #include "ui/theme.h"
 #include "ui_scenes.h"
@@ -46,6 +48,11 @@ std::vector<LogicalRect> expectedHits(const std::string& scene) {
         {2, 278, 596, 120, 40},
     };
     if (scene == "choose-install") return firstInstallChoose;
+    if (scene == "choose-install-failed") {  // the window grown by 44 for the error text: the bar moves down
+        std::vector<LogicalRect> failed = firstInstallChoose;
+        failed[failed.size() - 2].y = failed.back().y = 640;
+        return failed;
+    }
     if (scene == "choose-reinstall")
         return {{101, 32, 250, 536, 40}, {102, 32, 294, 536, 40}, {103, 32, 338, 536, 40}, {104, 32, 382, 536, 40},
                 {5, 32, 429, 388, 24},   {1, 408, 516, 160, 40},  {2, 278, 516, 120, 40}};
@@ -217,6 +224,218 @@ TEST_P(PaintedScreens, ZeroSizedClientStillRecordsTheControls) {
     EXPECT_EQ(appState.hitRects[0].id, 2);
     EXPECT_NEAR(appState.hitRects[0].y, -64 * scale(), 1e-3);  // computed from the zero height
 }
+
+TEST_P(PaintedScreens, RepaintFromTheKeptLayerMatchesAFirstPaint) {
+    for (const Scene& scene : allScenes()) {
+        SCOPED_TRACE(scene.name);
+        applyScene(scene, scale());
+        const SIZE size = sceneClientSize(scene, scale());
+        OffscreenFrame first(size.cx, size.cy), again(size.cx, size.cy);
+        releasePaintCache();
+        first.paint();
+        appState.hoveredId = MainButton;  // a frame in between changes the dynamic layer only
+        again.paint();
+        appState.hoveredId = -1;
+        again.paint();
+        int differing = 0;
+        for (int y = 0; y < size.cy; ++y)
+            for (int x = 0; x < size.cx; ++x) differing += first.rgb(x, y) != again.rgb(x, y);
+        EXPECT_EQ(differing, 0);
+    }
+}
+
+TEST_P(PaintedScreens, FocusRingSurroundsTheFocusedControl) {
+    struct Case {
+        const char* scene;
+        int32_t focused;
+        float x, y;  // logical: just outside the control's hit rectangle, inside the ring
+    } const cases[] = {
+        {"choose-install", LaunchAfterInstallBox, 30.0f, 549.0f},  // left of the checkbox's hit rectangle
+        {"choose-install", 102, 300.0f, 370.5f},                    // above row 2 (hit rectangle from 372)
+        {"choose-install", MainButton, 406.0f, 616.0f},             // left of the main button
+        {"confirm-uninstall", RemoveUserDataBox, 30.0f, 193.0f},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.scene << " focus " << c.focused);
+        const auto plain = paintScene(*findScene(c.scene));
+        EXPECT_EQ(pixelAt(*plain, c.x, c.y), 0xFFFFFFu);
+        applyScene(*findScene(c.scene), scale());
+        appState.focusedId = c.focused;
+        const SIZE size = sceneClientSize(*findScene(c.scene), scale());
+        OffscreenFrame focused(size.cx, size.cy);
+        focused.paint();
+        EXPECT_EQ(appState.focusedId, c.focused);
+        EXPECT_LE(channelDistance(pixelAt(focused, c.x, c.y), palette::kFocusRing & 0xFFFFFF), 40u)
+            << std::hex << pixelAt(focused, c.x, c.y);
+    }
+}
+
+TEST_P(PaintedScreens, FocusOnAControlThatIsGoneMovesToTheBar) {
+    applyScene(*findScene("progress"), scale());
+    appState.focusedId = 103;  // a component row of the Choose screen that was on screen before the run
+    const SIZE size = sceneClientSize(*findScene("progress"), scale());
+    OffscreenFrame frame(size.cx, size.cy);
+    frame.paint();
+    EXPECT_EQ(appState.focusedId, SecondButton);  // "Отмена", the only button during a run
+}
+
+TEST_P(PaintedScreens, TimerRepaintsOnlyWhatTheFrameShows) {
+    const Scene& scene = *findScene("progress");
+    applyScene(scene, scale());
+    const SIZE size = sceneClientSize(scene, scale());
+    const RECT client{0, 0, size.cx, size.cy};
+    OffscreenFrame frame(size.cx, size.cy);
+    frame.paint();
+    EXPECT_FALSE(frameChanged(client)) << "nothing changed since the paint";
+    appState.bytesDone += 1;  // one byte more: neither the bar nor the figures move
+    EXPECT_FALSE(frameChanged(client));
+    appState.bytesDone += 2 * 1024 * 1024;  // the bar grows by whole pixels and the figures change
+    EXPECT_TRUE(frameChanged(client));
+    frame.paint();
+    EXPECT_FALSE(frameChanged(client));
+    setStatus(L"Скачивание 4 из 120: data/catalog.json");
+    EXPECT_TRUE(frameChanged(client));
+    frame.paint();
+    appState.hoveredId = SecondButton;
+    EXPECT_TRUE(frameChanged(client));
+    frame.paint();
+    appState.focusedId = SecondButton;
+    EXPECT_TRUE(frameChanged(client));
+    frame.paint();
+    EXPECT_TRUE(frameChanged(RECT{0, 0, size.cx, size.cy + 1})) << "the client size is part of the frame";
+}
+
+// The error text on every screen that shows it, with every failure text and a long installation folder, at
+// every scale: it covers no other element of the frame, stays above the button bar and is shown whole
+// (wrapped, a path in it possibly shortened in the middle).
+struct ErrorScreen {
+    const char* name;
+    RunMode mode;
+    const char* installedVersion;
+    uint64_t bytesDone, bytesTotal;
+    int logicalHeight;
+    int32_t focused;  // the focus ring is drawn too
+};
+
+const ErrorScreen kErrorScreens[] = {
+    {"first-install Choose", Install, "", 0, 0, 704, LaunchAfterInstallBox},
+    {"reinstall Choose", Install, "1.0.17", 0, 0, 580, LaunchAfterInstallBox},
+    {"update Choose", Update, "1.0.17", 0, 0, 420, MainButton},
+    {"first-install Progress", Install, "", 52428800, 209715200, 660, MainButton},
+    {"reinstall Progress", Install, "1.0.17", 0, 4096, 580, MainButton},
+    {"update Progress", Update, "1.0.17", 1, 0, 420, MainButton},
+    {"ConfirmUninstall", Uninstall, "1.0.18", 0, 0, 420, RemoveUserDataBox},
+};
+
+std::wstring longFolder() {
+    std::wstring folder = L"C:\\Users\\Пользователь с длинным именем\\AppData\\Local\\Programs";
+    while (folder.size() < 170) folder += L"\\Очень длинная папка";
+    return folder.substr(0, 170) + L"\\Torvel\\Maketor";  // 185 characters; with a file below it, over 200
+}
+
+std::vector<std::wstring> failureTexts(const std::wstring& folder) {
+    const std::wstring file = L"data\\models\\Стеллаж складской двусторонний.bin";
+    const std::wstring target = folder + L"\\" + file;
+    return {
+        L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.",
+        L"Файлы на сайте не прошли проверку подписи — установка остановлена.",
+        L"Макетор открыт — закройте его и нажмите «Повторить».",
+        L"Не создать папку " + folder,
+        L"Установка отменена.",
+        L"Не скачан data/models/Стеллаж складской двусторонний.bin — проверьте интернет и повторите.",
+        L"Файл data/models/Стеллаж складской двусторонний.bin повреждён при загрузке — повторите.",
+        L"Не записать " + target,
+        L"Файл занят: " + target + L" — закройте макетор.",
+    };
+}
+
+bool intersects(const Box& a, const Box& b) {
+    const float overlapX = std::min(a.x + a.width, b.x + b.width) - std::max(a.x, b.x);
+    const float overlapY = std::min(a.y + a.height, b.y + b.height) - std::max(a.y, b.y);
+    return overlapX > 0.5f && overlapY > 0.5f;  // more than a shared anti-aliased edge
+}
+
+// The shown text is the message itself, or the message with part of its path replaced by one "…".
+void expectWholeOrPathShortened(const std::wstring& shown, const std::wstring& message) {
+    if (shown == message) return;
+    const TextSpan path = pathSpan(message);
+    ASSERT_LT(path.begin, path.end) << "a message without a path was changed";
+    const size_t ellipsis = shown.find(L'\u2026');
+    ASSERT_NE(ellipsis, std::wstring::npos);
+    const size_t kept = shown.size() - 1;
+    const std::wstring head = shown.substr(0, ellipsis), tail = shown.substr(ellipsis + 1);
+    EXPECT_EQ(message.compare(0, head.size(), head), 0);
+    EXPECT_EQ(message.compare(message.size() - tail.size(), tail.size(), tail), 0);
+    EXPECT_GT(head.size(), path.begin) << "the start of the path is kept";
+    EXPECT_GT(tail.size(), message.size() - path.end) << "the end of the path is kept";
+    EXPECT_LT(kept, message.size());
+}
+
+class ErrorLayout : public testing::TestWithParam<float> {};
+
+TEST_P(ErrorLayout, ErrorTextCoversNothingAndIsShownWhole) {
+    const float scale = GetParam();
+    const std::wstring folder = longFolder();
+    setFrameRecording(true);
+    for (const ErrorScreen& screen : kErrorScreens)
+        for (const std::wstring& message : failureTexts(folder)) {
+            SCOPED_TRACE(testing::Message() << screen.name << " at " << scale << ": " << toUtf8(message));
+            Scene scene{screen.name, screen.mode, Failed, screen.installedVersion, screen.bytesDone,
+                        screen.bytesTotal, message.c_str(), screen.logicalHeight};
+            applyScene(scene, scale);
+            appState.installDir = folder;
+            appState.focusedId = screen.focused;
+            const SIZE size = sceneClientSize(scene, scale);
+            OffscreenFrame frame(size.cx, size.cy);
+            frame.paint();
+            ASSERT_EQ(appState.focusedId, screen.focused);
+
+            const std::vector<DrawnBox>& drawn = lastFrame().drawn;
+            const auto error = std::find_if(drawn.begin(), drawn.end(),
+                                            [](const DrawnBox& d) { return d.kind == Drawn::ErrorText; });
+            ASSERT_NE(error, drawn.end()) << "no error text drawn";
+            const Box& inked = error->inked;
+            EXPECT_TRUE(error->whole) << "cut off: " << toUtf8(error->text);
+            expectWholeOrPathShortened(error->text, message);
+            EXPECT_GE(inked.x, 0.0f);
+            EXPECT_LE(inked.x + inked.width, static_cast<float>(size.cx));
+            EXPECT_GE(inked.height, 1.0f);
+            EXPECT_LE(inked.y + inked.height, static_cast<float>(size.cy) - 64.0f * scale) << "reaches the bar";
+            for (const DrawnBox& other : drawn) {
+                if (&other == &*error) continue;
+                EXPECT_FALSE(intersects(inked, other.inked))
+                        << "covers " << toUtf8(other.text) << " at " << other.inked.x << "," << other.inked.y << " "
+                        << other.inked.width << "x" << other.inked.height << "; error at " << inked.y << " height "
+                        << inked.height;
+            }
+            for (const HitRect& hit : appState.hitRects)
+                EXPECT_FALSE(intersects(inked, {hit.x, hit.y, hit.width, hit.height})) << "covers control " << hit.id;
+        }
+    setFrameRecording(false);
+}
+
+TEST_P(ErrorLayout, ShortMessagesKeepTheirSpecifiedPlace) {
+    // Where there is room, a message of up to two lines starts at H − 118 as before.
+    const float scale = GetParam();
+    for (const char* name : {"choose-failed", "progress-failed", "uninstall-failed"}) {
+        SCOPED_TRACE(name);
+        const Scene& scene = *findScene(name);
+        applyScene(scene, scale);
+        setFrameRecording(true);
+        const SIZE size = sceneClientSize(scene, scale);
+        OffscreenFrame frame(size.cx, size.cy);
+        frame.paint();
+        setFrameRecording(false);
+        const std::vector<DrawnBox>& drawn = lastFrame().drawn;
+        const auto error = std::find_if(drawn.begin(), drawn.end(),
+                                        [](const DrawnBox& d) { return d.kind == Drawn::ErrorText; });
+        ASSERT_NE(error, drawn.end());
+        EXPECT_NEAR(error->box.y, (static_cast<float>(scene.logicalHeight) - 118.0f) * scale, 1e-3);
+        EXPECT_EQ(error->text, scene.errorText);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Scales, ErrorLayout, testing::Values(1.0f, 1.25f, 1.5f, 2.0f));
 
 INSTANTIATE_TEST_SUITE_P(Scales, PaintedScreens, testing::Values(1.0f, 1.5f));
 

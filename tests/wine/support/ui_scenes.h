@@ -18,7 +18,7 @@ struct Scene {
     const char* installedVersion;
     uint64_t bytesDone, bytesTotal;
     const wchar_t* errorText;
-    int logicalHeight;  // the client height the window was made with for this run
+    int logicalHeight;  // the client height of the window in this state
 };
 
 // One scene per screen and per layout variant of the Choose screen.
@@ -28,6 +28,8 @@ inline const std::vector<Scene>& allScenes() {
         {"choose-reinstall", Install, Ready, "1.0.17", 0, 0, L"", 580},
         {"choose-update", Update, Ready, "1.0.17", 0, 0, L"", 420},
         {"choose-failed", Update, Failed, "1.0.17", 0, 0, L"Не удалось связаться с сервером Торвел.", 420},
+        {"choose-install-failed", Install, Failed, "", 0, 0,
+         L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.", 704},
         {"progress", Install, Running, "", 52428800, 209715200, L"", 660},
         {"progress-tiny", Install, Running, "", 209715, 209715200, L"", 660},
         {"progress-failed", Install, Failed, "", 52428800, 209715200, L"Загрузка прервана: нет места на диске.", 660},
@@ -62,6 +64,7 @@ inline void applyScene(const Scene& scene, float scale) {
     appState.removeUserData = false;
     appState.hoveredId = -1;
     appState.pressedId = -1;
+    appState.focusedId = -1;
     appState.uiScale = scale;
 }
 
