@@ -76,6 +76,13 @@ void setStatus(const std::wstring& text) {
     appState.statusText = text;
 }
 
+LockWait runLockWait() {
+    LockWait wait;
+    wait.boundMs = appState.lockWaitMs;
+    wait.onWait = [](const std::wstring& path) { setStatus(L"Ждём, пока освободится файл " + path + L"…"); };
+    return wait;
+}
+
 std::wstring getStatus() { return lockedCopy(appState.statusText); }
 
 std::wstring getErrorText() { return lockedCopy(appState.errorText); }

@@ -439,6 +439,21 @@ class StandIn:
         return self.process.poll() is None
 
 
+class HeldFile:
+    """A file held open by another process, as a scanner holds a new file (tests/wine/helpers/hold_file.cpp)."""
+
+    def __init__(self, windows_path, seconds):
+        self.process = subprocess.Popen(["wine", cross_program("hold_file.exe"), windows_path,
+                                         str(int(seconds * 1000))], env=wine_environment(),
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if self.process.stdout.readline().strip() != b"held":
+            raise AssertionError("hold_file.exe could not open " + windows_path)
+
+    def wait(self, timeout=60):
+        self.process.wait(timeout)
+        self.process.stdout.close()
+
+
 # Registry and shortcuts ------------------------------------------------------------------------------------------
 def registry_values(key=UNINSTALL_KEY):
     """The values of one key exported with regedit: name -> str (REG_SZ) or int (REG_DWORD); None when the key
