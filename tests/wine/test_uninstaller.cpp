@@ -64,7 +64,7 @@ protected:
         appState.installDir = installDir;
         appState.removeUserData = false;
         appState.phase.store(Running);
-        appState.lockWaitMs = 300;  // a file that stays on purpose need not hold a case up
+        appState.lockWaitMs = 1500;  // a file that stays on purpose need not hold a case up for long
         createRegistryEntry();
     }
     void TearDown() override {
