@@ -9,7 +9,8 @@
 #include <string>
 #include <vector>
 
-enum RunMode : int32_t { Install = 0, Update = 1, Uninstall = 2 };
+#include "app/command_line.h"
+
 enum RunPhase : int32_t { Ready = 0, Running = 1, Done = 2, Failed = 3 };
 
 constexpr int kComponentCount = 5;
