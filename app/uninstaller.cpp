@@ -8,6 +8,7 @@
 
 #include "app/app_state.h"
 #include "engine/application.h"
+#include "engine/blob_transfer.h"
 #include "engine/install_record.h"
 #include "engine/recorded_files.h"
 #include "engine/uninstall_entry.h"
@@ -61,8 +62,14 @@ void removeInstalledFiles(const std::wstring& installDir) {
     const std::wstring recordPath = pathJoin(installDir, installRecordName);
     const bool hadRecord = entryExists(recordPath);
     const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
-    for (const auto& entry : recordedFiles.items()) deleteRecordedFile(installDir, entry.key());
+    for (const auto& entry : recordedFiles.items()) {
+        // Left by an update that stopped midway; only beside a file whose own key is sound.
+        if (isSafeRecordKey(entry.key())) deleteRecordedFile(installDir, entry.key() + ".new");
+        deleteRecordedFile(installDir, entry.key());
+    }
     deleteFileOrEmptyFolder(recordPath);
+    // Blobs kept for a retry; a first install that failed has no record yet, so the folder's name decides.
+    if (!isProtectedFolder(installDir)) deleteTree(pathJoin(installDir, downloadCacheName));
     deleteFileOrEmptyFolder(pathJoin(installDir, L"setup.exe"));
 
     // The whole folder goes only when it is an installation of ours, never a folder of the user's or the
