@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "platform/lock_retry.h"
 
-enum RunMode : int32_t { Install = 0, Update = 1, Uninstall = 2 };
 enum RunPhase : int32_t { Ready = 0, Running = 1, Done = 2, Failed = 3 };
 
 constexpr int kComponentCount = 5;
@@ -34,6 +34,7 @@ struct AppState {
     RunMode runMode = Install;
     uint32_t waitPid = 0;
     bool autoMode = false;
+
     uint32_t lockWaitMs = kLockWaitMs;  // how long a locked file may hold up a step; tests shorten it
 
     std::atomic<int32_t> phase{Ready};
