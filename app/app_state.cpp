@@ -60,7 +60,13 @@ void setStatus(const std::wstring& text) {
 LockWait runLockWait() {
     LockWait wait;
     wait.boundMs = appState.lockWaitMs;
-    wait.onWait = [](const std::wstring& path) { setStatus(L"Ждём, пока освободится файл " + path + L"…"); };
+    // The step's own status comes back once the file is free.
+    auto shownBefore = std::make_shared<std::wstring>();
+    wait.onWait = [shownBefore](const std::wstring& path) {
+        *shownBefore = getStatus();
+        setStatus(L"Ждём, пока освободится файл " + path + L"…");
+    };
+    wait.onWaitOver = [shownBefore] { setStatus(*shownBefore); };
     return wait;
 }
 

@@ -17,11 +17,18 @@ bool retryWhileLocked(const std::wstring& path, const std::function<bool()>& att
     const ULONGLONG start = GetTickCount64();
     DWORD pause = kFirstPauseMs;
     bool told = false;
+    const auto waitIsOver = [&] {
+        if (told && wait.onWaitOver) wait.onWaitOver();
+    };
     for (;;) {
-        if (attempt()) return true;
+        if (attempt()) {
+            waitIsOver();
+            return true;
+        }
         const DWORD error = GetLastError();
         const ULONGLONG waited = GetTickCount64() - start;
         if (!isTransientLockError(error) || waited >= wait.boundMs) {
+            waitIsOver();
             SetLastError(error);
             return false;
         }

@@ -13,8 +13,10 @@ constexpr uint32_t kLockWaitMs = 10000;
 
 struct LockWait {
     uint32_t boundMs = kLockWaitMs;
-    // Told the file's path once, when the first retry begins (the status line says that the run waits).
+    // Told the file's path once, when the first retry begins (the status line says that the run waits),
+    // and told again once that wait is over, whichever way it ended.
     std::function<void(const std::wstring& path)> onWait;
+    std::function<void()> onWaitOver;
 };
 
 // A sharing violation, a lock violation or access denied: what a scanner's or a closing process's handle gives.

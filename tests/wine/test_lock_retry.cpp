@@ -60,6 +60,8 @@ TEST_F(LockRetry, AFileHeldForAMomentIsWaitedForUpToTheBound) {
         LockWait wait;
         wait.boundMs = c.boundMs;
         wait.onWait = [&](const std::wstring& waitedFor) { told.push_back(waitedFor); };
+        int waitsOver = 0;
+        wait.onWaitOver = [&] { ++waitsOver; };
         bool removed = false;
         DWORD error = 0;
         ULONGLONG elapsed = 0;
@@ -74,6 +76,7 @@ TEST_F(LockRetry, AFileHeldForAMomentIsWaitedForUpToTheBound) {
         EXPECT_EQ(removed, c.removed);
         EXPECT_EQ(pathExists(path), !c.removed);
         EXPECT_EQ(told, std::vector<std::wstring>{path});
+        EXPECT_EQ(waitsOver, 1);
         if (c.removed) {
             EXPECT_GE(elapsed, c.holdMs - 100);
         } else {
@@ -139,6 +142,7 @@ TEST_F(LockRetry, TheUninstallerWaitsForAHeldRecordedFile) {
     EXPECT_EQ(appState.phase.load(), Done);
     EXPECT_FALSE(pathExists(installDir));
     EXPECT_EQ(statusSeen, L"Ждём, пока освободится файл " + at(L"plugins\\d3d.dll") + L"…");
+    EXPECT_EQ(getStatus(), L"Удаление…") << "the step's own status is back once the file is free";
     appState.phase.store(Ready);
 }
 
