@@ -203,6 +203,32 @@ class PoisonedRecord(LifecycleTest):
                 self.assertEqual(log_errors(), [])
                 self.assertEqual([p for p in victims.values() if not os.path.exists(p)], [])
 
+    def test_keys_naming_the_folder_itself_delete_nothing(self):
+        # "Проекты" is an empty folder of the user's. A key that names the installation folder through it would,
+        # if followed, take that folder on its way up as one "left empty", and the installation folder with it.
+        keys = [".", "./", ".\\", "./.", "data/..", "data\\..", "Проекты/..", "Проекты/./.."]
+        runs = [
+            ("uninstall", ("/uninstall", "/auto")),
+            ("update", ("/update", "/auto")),
+        ]
+        for index, (name, args) in enumerate(runs):
+            with self.subTest(name):
+                if index:
+                    self.setUp()
+                folder = self.new_folder()
+                self.install(folder, self.v1)
+                installed = folder.files()
+                os.makedirs(folder.path("Проекты"))
+                record = folder.record()
+                record["files"].update({key: "0" * 64 for key in keys})
+                folder.write_record(record)
+
+                run_setup(*args[:1], "/dir", folder.windows, *args[1:])
+                self.assertEqual(log_errors(), [])
+                # The uninstall leaves only the user's folder; the update leaves the installation as it was.
+                self.assertEqual(folder.snapshot(), {} if name == "uninstall" else installed)
+                self.assertIn("Проекты", folder.folders())
+
 
 if __name__ == "__main__":
     unittest.main()
