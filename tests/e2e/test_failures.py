@@ -94,10 +94,11 @@ class FailedUpdate(LifecycleTest):
 
     def repacked_blob_in_the_cache(self):
         """That blob waiting in the download cache while the server has no copy: it must not be used."""
-        os.remove(os.path.join(self.served_copy("repacked-cached"), "blobs", self.v2.entries[CHANGED]["sha256"] + ".lzms"))
+        name = os.path.basename(self.v2.blob_path(CHANGED))
+        os.remove(os.path.join(self.served_copy("repacked-cached"), "blobs", name))
         os.makedirs(self.folder.path("update-cache"))
         shutil.copy(self.v2_repacked.blob_path(CHANGED), self.folder.path("update-cache"))
-        return {"update-cache/" + os.path.basename(self.v2.blob_path(CHANGED)): self.v2_repacked.blob(CHANGED)}
+        return {"update-cache/" + name: self.v2_repacked.blob(CHANGED)}
 
     def intact_blob_of_another_file(self):
         """A signed manifest that gives the blob's true digest and size, for a blob of a file of the listed
@@ -155,7 +156,8 @@ class FailedUpdate(LifecycleTest):
                 added = break_update() or {}  # files a case put into the folder itself
                 run_setup("/update", "/dir", self.folder.windows, "/auto")
                 self.assertEqual(log_errors(), [text])
-                self.assertEqual((self.folder.files(), registry_values()), ({**self.before[0], **added}, self.before[1]))
+                files_before, registry_before = self.before
+                self.assertEqual((self.folder.files(), registry_values()), ({**files_before, **added}, registry_before))
 
     def test_cancel_during_a_slow_download(self):
         self.serve(self.v2)

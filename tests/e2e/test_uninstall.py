@@ -171,17 +171,23 @@ class PoisonedRecord(LifecycleTest):
         super().setUpClass()
         cls.v1 = cls.make_release("1.4.0", sample_files("v1"))
 
+    RUNS = [
+        ("uninstall", ("/uninstall", "/auto")),
+        ("update", ("/update", "/auto")),
+    ]
+
+    def fresh_installation(self, run_index):
+        """v1 installed into a new folder, with log, registry and shortcuts cleared again after the first run."""
+        if run_index:
+            self.setUp()
+        folder = self.new_folder()
+        self.install(folder, self.v1)
+        return folder
+
     def test_poisoned_keys_delete_nothing_outside(self):
-        runs = [
-            ("uninstall", ("/uninstall", "/auto")),
-            ("update", ("/update", "/auto")),
-        ]
-        for index, (name, args) in enumerate(runs):
+        for index, (name, args) in enumerate(self.RUNS):
             with self.subTest(name):
-                if index:
-                    self.setUp()
-                folder = self.new_folder()
-                self.install(folder, self.v1)
+                folder = self.fresh_installation(index)
                 outside = folder.root  # the folder that holds the installation folder
                 victims = {
                     "../outside.txt": os.path.join(outside, "outside.txt"),
@@ -207,16 +213,9 @@ class PoisonedRecord(LifecycleTest):
         # "Проекты" is an empty folder of the user's. A key that names the installation folder through it would,
         # if followed, take that folder on its way up as one "left empty", and the installation folder with it.
         keys = [".", "./", ".\\", "./.", "data/..", "data\\..", "Проекты/..", "Проекты/./.."]
-        runs = [
-            ("uninstall", ("/uninstall", "/auto")),
-            ("update", ("/update", "/auto")),
-        ]
-        for index, (name, args) in enumerate(runs):
+        for index, (name, args) in enumerate(self.RUNS):
             with self.subTest(name):
-                if index:
-                    self.setUp()
-                folder = self.new_folder()
-                self.install(folder, self.v1)
+                folder = self.fresh_installation(index)
                 installed = folder.files()
                 os.makedirs(folder.path("Проекты"))
                 record = folder.record()
