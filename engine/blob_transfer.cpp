@@ -7,6 +7,7 @@
 #include "app/app_state.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
+#include "platform/lock_retry.h"
 #include "platform/http.h"
 #include "platform/lzms.h"
 #include "platform/setup_log.h"
@@ -74,7 +75,10 @@ bool transferFile(size_t position, size_t count, const ManifestFile& file) {
         reportFailure(L"Не записать " + target);
         return false;
     }
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const bool replaced = retryWhileLocked(target, [&] {
+        return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    }, runLockWait());
+    if (!replaced) {
         DeleteFileW(temporary.c_str());
         reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
         return false;

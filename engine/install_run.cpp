@@ -78,6 +78,20 @@ void waitForApplicationExit(uint32_t processId) {
     if (process) WaitForSingleObject(process.get(), kApplicationExitWaitMs);
 }
 
+// An executable often stays locked for a moment after its process has ended: after waiting for the
+// application the probe is repeated within the lock bound. Without /pid a running application is final.
+bool applicationStillInUse(const std::wstring& installDir) {
+    if (appState.waitPid == 0) return applicationInUse(installDir);
+    const LockWait wait = runLockWait();
+    const std::wstring applicationPath = applicationPathIn(installDir);
+    const bool released = retryWhileLocked(applicationPath, [&] {
+        if (!applicationInUse(installDir)) return true;
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }, wait);
+    return !released;
+}
+
 void createShortcuts(const std::wstring& applicationPath) {
     setStatus(L"Ярлыки…");
     for (const wchar_t* legacyName : legacyShortcutNames) {
@@ -114,7 +128,8 @@ void deleteDroppedFiles(const Manifest& manifest, const nlohmann::json& recorded
     for (const ManifestFile& file : manifest.files)
         if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(installDir, file.path));
     for (const auto& entry : recordedFiles.items())
-        if (kept.count(fileIdentityOf(installDir, entry.key())) == 0) deleteRecordedFile(installDir, entry.key());
+        if (kept.count(fileIdentityOf(installDir, entry.key())) == 0)
+            deleteRecordedFile(installDir, entry.key(), runLockWait());
 }
 
 void installRun() {
@@ -129,7 +144,7 @@ void installRun() {
     waitForApplicationExit(appState.waitPid);
     const std::wstring& installDir = appState.installDir;
     const std::wstring applicationPath = applicationPathIn(installDir);
-    if (applicationInUse(installDir)) {
+    if (applicationStillInUse(installDir)) {
         reportFailure(applicationInUseText);
         return;
     }

@@ -19,7 +19,7 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 // handle closes. False when the open or a write failed (a partial file may remain).
 bool writeWholeFile(const std::wstring& path, const void* data, size_t size, bool flushToDisk);
 // Deletes one file, or one folder if it is empty, read-only or not. True when nothing is left at the path;
-// callers that only tidy up ignore the result.
+// callers that only tidy up ignore the result. On failure GetLastError holds the removal's error.
 bool deleteFileOrEmptyFolder(const std::wstring& path);
 // Deletes a folder with everything below it, or a file, read-only or not. Links and junctions are removed
 // themselves, never followed. Errors are ignored.

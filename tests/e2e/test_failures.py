@@ -144,7 +144,7 @@ class FailedUpdate(LifecycleTest):
             ("connection cut mid-blob", self.fault(blob, ("cut", 200_000)), NOT_DOWNLOADED),
             ("application open", self.application_open, APP_OPEN),
             ("target held open", self.target_held_open,
-             "Файл занят: " + self.folder.windows + "\\" + CHANGED + " — закройте макетор."),
+             "Файл занят: " + self.folder.windows + "\\" + CHANGED.replace("/", "\\") + " — закройте макетор."),
         ]
         for case, (name, break_update, text) in enumerate(cases):
             with self.subTest(name):

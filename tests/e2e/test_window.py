@@ -96,6 +96,7 @@ class SetupWindow:
     """The real maketor-setup.exe under Wine, its window found by title."""
 
     def __init__(self, *args, title=INSTALL_TITLE, program=SETUP_EXE, env=None, stderr=subprocess.DEVNULL):
+        self.program_name = os.path.basename(program)
         self.process = subprocess.Popen(["wine", program, *args], env=env or wine_env(), stdout=subprocess.DEVNULL,
                                         stderr=stderr)
         self.window = None
@@ -123,7 +124,8 @@ class SetupWindow:
         if self.process.poll() is None:
             self.process.kill()
             self.process.wait(timeout=30)
-        subprocess.run(["wineserver", "-w"], env=wine_env(), timeout=120, check=False)
+        # The program's own processes, not the wineserver: a suite keeps that one running on purpose.
+        wait_for(lambda: not harness.wine_processes(self.program_name), 30, "the setup program to exit")
 
     def move_to(self, point):
         xdotool("mousemove", self.left + point[0], self.top + point[1])

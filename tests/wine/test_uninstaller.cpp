@@ -64,11 +64,13 @@ protected:
         appState.installDir = installDir;
         appState.removeUserData = false;
         appState.phase.store(Running);
+        appState.lockWaitMs = 1500;  // a file that stays on purpose need not hold a case up for long
         createRegistryEntry();
     }
     void TearDown() override {
         RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
         appState.removeUserData = false;
+        appState.lockWaitMs = kLockWaitMs;
         appState.installDir.clear();
         appState.phase.store(Ready);
     }
@@ -160,6 +162,31 @@ TEST_F(Uninstaller, TheDataOptionDoesNotTakeAFolderWithoutRecord) {
     EXPECT_FALSE(pathExists(at(L"images")));
     EXPECT_FALSE(pathExists(dataFolder)) << "the per-user data folder still goes";
     EXPECT_FALSE(registryEntryExists());
+}
+
+// What an interrupted run leaves: blobs kept for its retry and ".new" files beside recorded ones.
+TEST_F(Uninstaller, LeftoversOfAnInterruptedRunGo) {
+    placeInstallation();
+    place(L"maketor.exe.new", "MZ2");
+    place(L"plugins\\render\\d3d.dll.new", "half");
+    place(L"update-cache\\0123.lzms", "blob");
+    place(L"update-cache\\4567.lzms.part", "bl");
+    place(L".new", "user");  // beside the record's empty key, which names no file
+    place(L"notes.new", "user");
+    uninstall();
+    EXPECT_EQ(appState.phase.load(), Done);
+    EXPECT_FALSE(pathExists(at(L"maketor.exe.new")));
+    EXPECT_FALSE(pathExists(at(L"plugins")));
+    EXPECT_FALSE(pathExists(at(L"update-cache")));
+    EXPECT_EQ(readFileBytes(at(L".new")), "user");
+    EXPECT_EQ(readFileBytes(at(L"notes.new")), "user");
+}
+
+TEST_F(Uninstaller, AFirstInstallThatFailedLeavesNothingBehind) {
+    place(L"update-cache\\0123.lzms", "blob");
+    uninstall();
+    EXPECT_EQ(appState.phase.load(), Done);
+    EXPECT_FALSE(pathExists(installDir));
 }
 
 TEST_F(Uninstaller, WithoutRecordOnlyEmptyFixedFoldersGo) {
