@@ -23,10 +23,11 @@ namespace {
 
 const DWORD kApplicationExitWaitMs = 60000;
 
-// Paths that differ only in letter case or separator name the same file: a recorded "Data/a.bin" that the
-// release now calls "data/a.bin" must not take the file just placed with it.
-std::wstring fileIdentityOf(const std::string& path) {
-    std::wstring wide = toUtf16(path);
+// Spellings that Windows resolves to one file name that file: a recorded "Data/a.bin", "./data/a.bin" or
+// "data//a.bin" that the release now calls "data/a.bin" must not take the file just placed with it.
+std::wstring fileIdentityOf(const std::wstring& installDir, const std::string& path) {
+    std::wstring wide = fullPathOf(pathJoin(installDir, toUtf16(path)));
+    if (wide.empty()) wide = toUtf16(path);  // no full path: compared as written, with one separator kind
     for (wchar_t& c : wide)
         if (c == L'/') c = L'\\';
     if (wide.empty()) return wide;
@@ -125,9 +126,10 @@ void deleteDroppedFiles(const Manifest& manifest, const nlohmann::json& recorded
                         const std::array<bool, 5>& selectedComponents, const std::wstring& installDir) {
     std::unordered_set<std::wstring> kept;
     for (const ManifestFile& file : manifest.files)
-        if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(file.path));
+        if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(installDir, file.path));
     for (const auto& entry : recordedFiles.items())
-        if (kept.count(fileIdentityOf(entry.key())) == 0) deleteRecordedFile(installDir, entry.key(), runLockWait());
+        if (kept.count(fileIdentityOf(installDir, entry.key())) == 0)
+            deleteRecordedFile(installDir, entry.key(), runLockWait());
 }
 
 void installRun() {

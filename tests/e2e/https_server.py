@@ -12,6 +12,8 @@ Every request path is recorded in order (and appended to --log when given). Faul
     ("status", 404 | 500 | ...)   answer with that status and a short body
     ("cut", N)                    send the headers for the whole body, then N bytes of it, then drop the connection
     ("slow", SECONDS)             send the body in small pieces spread over about SECONDS
+    ("answer", STATUS)            send the whole file under another status (203, or 206 with a Content-Range
+                                  over all of it), or a 204 without body, then close the connection
 A path outside "/maketor/app/", or a file the release folder does not hold, is answered 404 and recorded
 among the unknown paths.
 """
@@ -50,6 +52,9 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
             release.record_unknown(path)
             self.send_small(404, b"not found\n")
             return
+        if fault and fault[0] == "answer":
+            self.send_whole_body_as(fault[1], body)
+            return
         self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
         self.send_header("Content-Length", str(len(body)))
@@ -69,6 +74,23 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def send_whole_body_as(self, status, body):
+        # Every byte of the file arrives (a 204 has none by definition), so only the status tells a client that
+        # this is not the plain answer.
+        if status == 204:
+            body = b""
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        if status != 204:
+            self.send_header("Content-Length", str(len(body)))
+        if status == 206:
+            self.send_header("Content-Range", f"bytes 0-{len(body) - 1}/{len(body)}")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+        self.wfile.flush()
+        self.close_connection = True
 
     def send_slowly(self, body, seconds):
         pieces = 50

@@ -70,7 +70,9 @@ TEST(RecordKeys, OnlyRelativeKeysInsideTheFolderAreSafe) {
 TEST_F(InstallFolder, PoisonedKeysAreSkippedAndDeleteNothing) {
     const std::string victimUtf8 = toUtf8(victim);
     const std::string poisoned[] = {"../victim.txt", "a/../../victim.txt", victimUtf8, "/victim.txt", "\\victim.txt",
-                                    ".", "", "Z:" + victimUtf8.substr(2)};
+                                    ".", "", "Z:" + victimUtf8.substr(2),
+                                    // the folder itself, which is empty here and would go
+                                    "./", ".\\", "./.", ".//", "data/..", "data\\.."};
     for (const std::string& key : poisoned) {
         EXPECT_FALSE(deleteRecordedFile(installDir, key)) << key;
         EXPECT_EQ(recordedFilePath(installDir, key), L"") << key;
@@ -97,6 +99,14 @@ TEST_F(InstallFolder, TrailingBackslashOnTheFolderStillStopsAtIt) {
     EXPECT_TRUE(pathExists(installDir));
 }
 
+TEST_F(InstallFolder, DeleteStepNeverTakesTheFolderItself) {
+    // An empty installation folder is the one thing such a key could remove.
+    const nlohmann::json recorded = {{".", "a"}, {"./", "b"}, {".\\", "c"}, {"./.", "d"}, {"data/..", "e"}};
+    deleteDroppedFiles(Manifest{}, recorded, {true, true, true, true, true}, installDir);
+    EXPECT_TRUE(pathExists(installDir));
+    EXPECT_EQ(readFileBytes(victim), "not ours");
+}
+
 TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
     place(L"maketor.exe");
     place(L"nvngx_dlss.dll");
@@ -108,6 +118,7 @@ TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
     const nlohmann::json recorded = {
         {"maketor.exe", "a"},   {"nvngx_dlss.dll", "b"}, {"plugins/old/gone.dll", "c"},
         {"Data\\X.bin", "d"},  // the same file as the release's "data/x.bin", by another spelling
+        {"./maketor.exe", "g"}, {"data//x.bin", "h"}, {"data/./x.bin", "i"}, {"plugins/../maketor.exe", "j"},
         {"../victim.txt", "e"}, {toUtf8(victim), "f"},
     };
     const std::array<bool, 5> withoutNvidia{true, false, false, false, false};
@@ -214,6 +225,20 @@ TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
     EXPECT_FALSE(transferFile(1, 1, file));
     EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
     EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size()) << "a valid cached blob counts even when unpacking fails";
+    EXPECT_FALSE(pathExists(at(L"sub")));
+}
+
+TEST_F(CachedTransfer, ACachedBlobPackedInOtherBlocksIsNotUsed) {
+    // It unpacks to exactly the listed (empty) file, but it is not the blob the manifest names; the server is
+    // not there, so it must end as a blob that could not be fetched.
+    uint8_t header[kLzmsHeaderSize];
+    writeLzmsHeader(LzmsContainerHeader{0, 65536}, header);
+    const std::string repacked(reinterpret_cast<const char*>(header), sizeof header);
+    ASSERT_NE(repacked, emptyBlob);
+    cache(emptyFile, repacked);
+    EXPECT_FALSE(transferFile(1, 1, emptyFile));
+    EXPECT_EQ(getErrorText(), L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
+    EXPECT_EQ(appState.bytesDone.load(), 0u);
     EXPECT_FALSE(pathExists(at(L"sub")));
 }
 
