@@ -1,12 +1,14 @@
 #pragma once
-// One file of the run: blob from the download cache or the server, both digests checked, unpacked, placed
-// through a ".new" sibling and a rename.
+// One file of the run: its blob from the download cache or the server (streamed into the cache, continued
+// where an earlier run left it), both digests checked, unpacked chunk by chunk into a ".new" sibling that
+// then replaces the target.
 #include <cstddef>
 #include <string>
 
 #include "engine/manifest.h"
 
-// The download cache folder inside the installation folder.
+// The download cache folder inside the installation folder. It keeps every verified blob, and the part of
+// the one in flight, until a run succeeds.
 extern const wchar_t* const downloadCacheName;
 
 // position is 1-based within count. On failure the reason has been reported through reportFailure.
