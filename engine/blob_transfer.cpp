@@ -121,9 +121,11 @@ Step downloadBlob(const BlobPaths& paths, const ManifestFile& file) {
     if (!createFolderTree(parentFolder(paths.partial))) return Step::NotWritten;
     const std::wstring requestPath = kBlobPathPrefix + toUtf16(file.sha256) + L".lzms";
     const bool resuming = entryExists(paths.partial);
+    const uint64_t countedBefore = appState.bytesDone.load();
     const Step step = fetchIntoPart(requestPath, paths, file);
-    if (step == Step::Damaged && resuming) return fetchIntoPart(requestPath, paths, file);
-    return step;
+    if (step != Step::Damaged || !resuming) return step;
+    appState.bytesDone.fetch_sub(appState.bytesDone.load() - countedBefore);  // those bytes arrive again
+    return fetchIntoPart(requestPath, paths, file);
 }
 
 // The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
