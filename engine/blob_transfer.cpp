@@ -147,9 +147,9 @@ bool isAtEnd(HANDLE blob) {
     return readUpTo(blob, &extra, 1, got) && got == 0;
 }
 
-// Unpacks the cached blob chunk by chunk into the temporary file, hashing what it writes. The blob's header is
+// Unpacks the cached blob chunk by chunk into the staged file, hashing what it writes. The blob's header is
 // checked before anything is created on disk.
-Step unpackIntoTemporary(const std::wstring& blobPath, const ManifestFile& file, const std::wstring& temporary) {
+Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, const std::wstring& staged) {
     UniqueHandle blob = openForReading(blobPath);
     uint8_t headerBytes[kLzmsHeaderSize];
     size_t got = 0;
@@ -158,8 +158,8 @@ Step unpackIntoTemporary(const std::wstring& blobPath, const ManifestFile& file,
         !readLzmsHeader(headerBytes, got, header) || header.totalSize != file.size)
         return Step::Damaged;
 
-    createFolderTree(parentFolder(temporary));
-    UniqueHandle out = openForWriting(temporary, true);
+    createFolderTree(parentFolder(staged));
+    UniqueHandle out = openForWriting(staged, true);
     if (!out) return Step::NotWritten;
     LzmsChunkUnpacker unpacker;
     Sha256Stream hash;
@@ -183,13 +183,6 @@ Step unpackIntoTemporary(const std::wstring& blobPath, const ManifestFile& file,
     }
     if (!isAtEnd(blob.get()) || finishSha256Hex(hash) != file.sha256) return Step::Damaged;
     return Step::Done;
-}
-
-// A release path as the user sees it: with the separators of the system ("data/a.bin" is "data\\a.bin").
-std::wstring shownReleasePath(const std::string& path) {
-    std::wstring shown = toUtf16(path);
-    std::replace(shown.begin(), shown.end(), L'/', L'\\');
-    return shown;
 }
 
 // Reports the failure of a step; target is the file's full path as shown to the user.
@@ -219,26 +212,18 @@ bool transferFile(size_t position, size_t count, const ManifestFile& file) {
         reportFailure(L"Установка отменена.");
         return false;
     }
-    const std::wstring shownPath = shownReleasePath(file.path);
+    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
     const std::wstring target = pathJoin(appState.installDir, shownPath);
     setStatus(L"Скачивание " + std::to_wstring(position) + L" из " + std::to_wstring(count) + L": " + shownPath);
 
     const BlobPaths blob = blobPathsOf(file);
+    // A blob the cache cannot take (a full disk) is reported under the file it is for.
     Step step = isValidCachedBlob(blob.complete, file) ? Step::Done : downloadBlob(blob, file);
-    if (step == Step::NotWritten) {
-        reportStep(step, shownPath, blob.partial);  // the cache could not take the blob
-        return false;
-    }
-    const std::wstring temporary = target + L".new";
-    if (step == Step::Done) step = unpackIntoTemporary(blob.complete, file, temporary);
+    const std::wstring staged = target + L".new";
+    if (step == Step::Done) step = unpackIntoStaged(blob.complete, file, staged);
     if (step != Step::Done) {
-        DeleteFileW(temporary.c_str());  // a partial file must not fill the disk
+        DeleteFileW(staged.c_str());  // a partial file must not fill the disk
         reportStep(step, shownPath, target);
-        return false;
-    }
-    if (!MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        DeleteFileW(temporary.c_str());
-        reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
         return false;
     }
     return true;

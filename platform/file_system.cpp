@@ -80,6 +80,15 @@ bool writeWholeFile(const std::wstring& path, const void* data, size_t size, boo
     return !flushToDisk || FlushFileBuffers(file.get());
 }
 
+bool replaceFileContent(const std::wstring& path, const void* data, size_t size) {
+    const std::wstring newPath = path + L".new";
+    if (writeWholeFile(newPath, data, size, true) &&
+        MoveFileExW(newPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(newPath.c_str());
+    return false;
+}
+
 UniqueHandle openForReading(const std::wstring& path) {
     return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));

@@ -28,3 +28,9 @@ std::wstring pathJoin(const std::wstring& folder, const std::wstring& name) {
     if (last == L'\\' || last == L'/') return folder + name;
     return folder + L'\\' + name;
 }
+
+std::wstring withBackslashes(std::wstring path) {
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}

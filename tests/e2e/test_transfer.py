@@ -1,10 +1,13 @@
 """The blob transfer over the real HTTPS test server: what a failed run keeps in the download cache, how the
 retry continues from it (Range requests, servers without them), and blobs that arrive with the wrong length."""
 import os
+import signal
+import subprocess
 import unittest
 
-from harness import (LifecycleTest, adapter_selection, clear_setup_log, log_errors, noise, run_setup,
-                     text_bytes)
+from harness import (LifecycleTest, adapter_selection, clear_setup_log, cross_program, log_errors, noise,
+                     registry_values, run_setup, text_bytes, wait_for_setup_to_finish, wait_until, wine_background,
+                     wine_processes)
 
 BIG = "data/big.bin"  # large enough to be cut in the middle
 SHOWN_BIG = BIG.replace("/", "\\")
@@ -129,6 +132,105 @@ class Retry(LifecycleTest):
                 self.assertEqual([(first, honoured) for _, first, honoured in self.server.range_requests()], ranges)
                 self.assert_installed(folder, self.small, adapter_selection(), list(self.small.entries))
                 self.assertFalse(os.path.exists(cache_folder(folder)))
+
+
+def installation_of(folder):
+    """The installation's files without the download cache, which a failed run keeps for its retry."""
+    return {p: d for p, d in folder.files().items() if not p.startswith("update-cache/")}
+
+
+def kill_setup():
+    """kill -9 of the running setup program: the Windows process, whose first argument names the executable."""
+    killed = 0
+    for pid in wine_processes("maketor-setup"):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                program = f.read().split(b"\0")[0]
+        except OSError:
+            continue
+        if program.lower().endswith(b"maketor-setup.exe"):
+            os.kill(pid, signal.SIGKILL)
+            killed += 1
+    return killed
+
+
+class AllOrNothing(LifecycleTest):
+    """An update of 20 changed files that fails or is killed before its commit leaves the installation as it
+    was; the next run completes it."""
+
+    CHANGED = [f"lib/f{i:02d}.bin" for i in range(20)]
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.v1 = cls.make_release("3.0.0", {p: noise(20_000, p + " v1") for p in cls.CHANGED})
+        cls.v2 = cls.make_release("3.1.0", {p: noise(40_000, p + " v2") for p in cls.CHANGED})
+
+    def setUp(self):
+        super().setUp()
+        self.folder = self.new_folder()
+        self.install(self.folder, self.v1)
+        self.assertEqual(log_errors(), [])
+        self.before = (installation_of(self.folder), registry_values())
+        self.order = [entry["path"] for entry in self.v2.manifest["files"]]
+        clear_setup_log()
+
+    def assert_unchanged(self):
+        self.assertEqual((installation_of(self.folder), registry_values()), self.before)
+
+    def update_to_v2(self):
+        self.update(self.folder, self.v2)
+        self.assert_installed(self.folder, self.v2, adapter_selection(), self.order)
+        self.assertFalse(os.path.exists(cache_folder(self.folder)))
+        return self.server.blob_requests()
+
+    def test_an_update_cut_at_the_10th_changed_blob_changes_nothing(self):
+        tenth = self.order[9]
+        self.serve(self.v2)
+        self.server.set_fault(self.v2.request_path(tenth), ("cut", 20_000))
+        run_setup("/update", "/dir", self.folder.windows, "/auto")
+        self.assertEqual(log_errors(), ["Не скачан " + tenth.replace("/", "\\") + " — проверьте интернет и повторите."])
+        self.assert_unchanged()
+
+        clear_setup_log()
+        retry = self.update_to_v2()
+        self.assertEqual(retry, [self.v2.entries[p]["sha256"] for p in self.order[9:]])
+
+    def test_kill_during_staging_then_the_next_run_completes(self):
+        fifth = self.order[4]
+        self.serve(self.v2)
+        self.server.set_fault(self.v2.request_path(fifth), ("slow", 30))
+        setup = wine_background(cross_program("maketor-setup.exe"), "/update", "/dir", self.folder.windows, "/auto")
+        wait_until(lambda: len(self.server.blob_requests()) == 5, 60, "the fifth blob request")
+        self.assertGreaterEqual(kill_setup(), 1)
+        setup.wait(60)
+        wait_for_setup_to_finish()
+        staged = sorted(p for p in self.folder.files() if p.endswith(".new"))
+        self.assertEqual(staged, sorted(p + ".new" for p in self.order[:4]), "the files staged before the kill")
+        self.assertEqual({p: d for p, d in installation_of(self.folder).items() if not p.endswith(".new")},
+                         self.before[0])
+        self.assertEqual(registry_values(), self.before[1])
+
+        retry = self.update_to_v2()
+        self.assertEqual(retry, [self.v2.entries[p]["sha256"] for p in self.order[4:]])
+
+    def test_a_full_disk_while_staging_frees_what_it_staged(self):
+        mount = self.folder.root
+        # The installation moves onto a volume with room for v1 and its download, not for v2 beside it.
+        saved = {p: d for p, d in self.folder.files().items()}
+        subprocess.run(["mount", "-t", "tmpfs", "-o", "size=1200k", "tmpfs", mount], check=True)
+        self.addCleanup(subprocess.run, ["umount", "-l", mount])
+        for relative, data in saved.items():
+            os.makedirs(os.path.dirname(self.folder.path(relative)), exist_ok=True)
+            with open(self.folder.path(relative), "wb") as f:
+                f.write(data)
+        self.update(self.folder, self.v2)
+        errors = log_errors()
+        self.assertEqual(len(errors), 1, errors)
+        prefix = "Не записать " + self.folder.windows + "\\"
+        self.assertTrue(errors[0].startswith(prefix), errors[0])
+        self.assertIn(errors[0][len(prefix):].replace("\\", "/"), self.CHANGED)
+        self.assert_unchanged()
 
 
 if __name__ == "__main__":

@@ -9,6 +9,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/install_run.h"
 #include "engine/recorded_files.h"
+#include "engine/staged_commit.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -111,7 +112,8 @@ TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
         {"../victim.txt", "e"}, {toUtf8(victim), "f"},
     };
     const std::array<bool, 5> withoutNvidia{true, false, false, false, false};
-    deleteDroppedFiles(manifest, recorded, withoutNvidia, installDir);
+    for (const std::string& key : droppedRecordKeys(manifest, recorded, withoutNvidia))
+        deleteRecordedFile(installDir, key);
     EXPECT_TRUE(pathExists(at(L"maketor.exe")));
     EXPECT_FALSE(pathExists(at(L"nvngx_dlss.dll"))) << "its component is no longer selected";
     EXPECT_FALSE(pathExists(at(L"plugins"))) << "dropped file and the folders it leaves empty";
@@ -173,31 +175,28 @@ protected:
     ManifestFile emptyFile;
 };
 
-TEST_F(CachedTransfer, AValidCachedBlobIsPlacedWithoutTheNetwork) {
+TEST_F(CachedTransfer, AValidCachedBlobIsStagedWithoutTheNetwork) {
     ASSERT_EQ(emptyFile.sha256, kEmptySha256);
     cache(emptyFile, emptyBlob);
+    place(L"sub\\dir\\empty.dat", "old");
     place(L"sub\\dir\\empty.dat.new", "leftover of an interrupted run");
     ASSERT_TRUE(transferFile(2, 5, emptyFile)) << toUtf8(getErrorText());
     EXPECT_EQ(getStatus(), L"Скачивание 2 из 5: sub\\dir\\empty.dat");
     EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size());
-    EXPECT_TRUE(pathExists(at(L"sub\\dir\\empty.dat")));
-    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "");
-    EXPECT_FALSE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "old") << "the commit replaces the target, not the transfer";
+    EXPECT_TRUE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat.new")), "");
     EXPECT_EQ(appState.phase.load(), Running);
 }
 
-TEST_F(CachedTransfer, ATargetHeldOpenKeepsItsContent) {
-    cache(emptyFile, emptyBlob);
-    place(L"sub\\dir\\empty.dat", "old");
-    UniqueHandle holder(CreateFileW(at(L"sub\\dir\\empty.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    EXPECT_FALSE(transferFile(1, 1, emptyFile));
-    EXPECT_EQ(getErrorText(), L"Файл занят: " + at(L"sub\\dir\\empty.dat") + L" — закройте макетор.");
-    EXPECT_EQ(appState.phase.load(), Failed);
-    holder.reset();
-    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "old");
-    EXPECT_FALSE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+TEST_F(CachedTransfer, TheStatusAndMessagesShowTheReleasePathWithBackslashes) {
+    ManifestFile file = emptyFile;
+    file.path = "sub/dir/empty.dat";
+    file.size = 1;  // the blob holds 0 bytes
+    cache(file, emptyBlob);
+    EXPECT_FALSE(transferFile(1, 2, file));
+    EXPECT_EQ(getStatus(), L"Скачивание 1 из 2: sub\\dir\\empty.dat");
+    EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
 }
 
 TEST_F(CachedTransfer, AnUnwritableTemporaryFileIsReported) {
@@ -234,6 +233,87 @@ TEST_F(CachedTransfer, AnInvalidCachedBlobWithoutServerIsNotDownloaded) {
     EXPECT_EQ(appState.bytesDone.load(), 0u);
     EXPECT_EQ(readFileBytes(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(emptyFile.sha256) + L".lzms")),
               "not the blob") << "the cache is only read";
+}
+
+// The commit of staged files from its journal, at the points where a kill may have stopped it.
+class StagedCommit : public InstallFolder {
+protected:
+    void stage() {
+        place(L"a.bin", "old a");
+        place(L"sub\\b.bin", "old b");
+        place(L"dropped\\c.bin", "old c");
+        place(L"a.bin.new", "new a");
+        place(L"sub\\b.bin.new", "new b");
+        place(L"sub\\new.bin.new", "added");
+        CommitJournal journal;
+        journal.renames = {"a.bin", "sub/b.bin", "sub/new.bin"};
+        journal.deletions = {"dropped/c.bin", "../outside.bin"};
+        journal.recordText = "{ \"version\": \"2\" }";
+        ASSERT_TRUE(writeCommitJournal(installDir, journal));
+        EXPECT_FALSE(pathExists(at(std::wstring(commitJournalName) + L".new")));
+    }
+    void expectCommitted() {
+        EXPECT_EQ(readFileBytes(at(L"a.bin")), "new a");
+        EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "new b");
+        EXPECT_EQ(readFileBytes(at(L"sub\\new.bin")), "added");
+        for (const wchar_t* staged : {L"a.bin.new", L"sub\\b.bin.new", L"sub\\new.bin.new"})
+            EXPECT_FALSE(pathExists(at(staged))) << toUtf8(staged);
+        EXPECT_FALSE(pathExists(at(L"dropped"))) << "the dropped file and the folder it leaves empty";
+        EXPECT_EQ(readFileBytes(at(L"install.json")), "{ \"version\": \"2\" }");
+        EXPECT_FALSE(pathExists(at(commitJournalName)));
+    }
+};
+
+TEST_F(StagedCommit, ANextRunCompletesACommitStoppedAtAnyPoint) {
+    const struct {
+        const char* stoppedAt;
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> doneBefore;
+    } cases[] = {
+        {"journal written", {}},
+        {"first rename done", {{L"a.bin.new", L"a.bin"}}},
+        {"every rename done", {{L"a.bin.new", L"a.bin"}, {L"sub\\b.bin.new", L"sub\\b.bin"},
+                               {L"sub\\new.bin.new", L"sub\\new.bin"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stoppedAt);
+        stage();
+        for (const auto& [from, to] : c.doneBefore)
+            ASSERT_TRUE(MoveFileExW(at(from).c_str(), at(to).c_str(), MOVEFILE_REPLACE_EXISTING));
+        std::wstring blocked;
+        EXPECT_TRUE(completeCommit(installDir, blocked));
+        EXPECT_EQ(blocked, L"");
+        expectCommitted();
+        std::wstring again;
+        EXPECT_TRUE(completeCommit(installDir, again)) << "nothing left to do is no failure";
+    }
+}
+
+TEST_F(StagedCommit, ATargetHeldOpenStopsTheCommitUntilItIsFree) {
+    stage();
+    UniqueHandle holder(CreateFileW(at(L"sub\\b.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_TRUE(isFileInUse(at(L"sub\\b.bin"))) << "the run checks this before it writes the journal";
+    std::wstring blocked;
+    EXPECT_FALSE(completeCommit(installDir, blocked));
+    EXPECT_EQ(blocked, at(L"sub\\b.bin"));
+    EXPECT_TRUE(pathExists(at(commitJournalName))) << "kept for the next run";
+    EXPECT_FALSE(pathExists(at(L"install.json")));
+    holder.reset();
+    EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "old b");
+    EXPECT_TRUE(completeCommit(installDir, blocked));
+    expectCommitted();
+}
+
+TEST_F(StagedCommit, AJournalThatIsNotWholeIsDroppedAndChangesNothing) {
+    place(L"a.bin", "old a");
+    place(L"a.bin.new", "new a");
+    place(commitJournalName, "{ \"renames\": [\"a.bin\"");
+    std::wstring blocked;
+    EXPECT_TRUE(completeCommit(installDir, blocked));
+    EXPECT_FALSE(pathExists(at(commitJournalName)));
+    EXPECT_EQ(readFileBytes(at(L"a.bin")), "old a");
+    EXPECT_FALSE(pathExists(at(L"install.json")));
 }
 
 // Nothing listens on the download port during these tests.
