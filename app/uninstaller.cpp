@@ -11,6 +11,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/install_record.h"
 #include "engine/recorded_files.h"
+#include "engine/staged_commit.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
 #include "platform/setup_log.h"
@@ -67,6 +68,7 @@ void removeInstalledFiles(const std::wstring& installDir) {
         if (isSafeRecordKey(entry.key())) deleteRecordedFile(installDir, entry.key() + ".new");
         deleteRecordedFile(installDir, entry.key());
     }
+    discardCommit(installDir);
     deleteFileOrEmptyFolder(recordPath);
     // Blobs kept for a retry; a first install that failed has no record yet, so the folder's name decides.
     if (!isProtectedFolder(installDir)) deleteTree(pathJoin(installDir, downloadCacheName));

@@ -64,3 +64,12 @@ bool completeCommit(const std::wstring& installDir, std::wstring& blockedTarget)
     DeleteFileW(journalPath.c_str());
     return true;
 }
+
+void discardCommit(const std::wstring& installDir) {
+    const std::wstring journalPath = pathJoin(installDir, commitJournalName);
+    CommitJournal journal;
+    if (readCommitJournal(journalPath, journal))
+        for (const std::string& path : journal.renames)
+            if (isSafeRecordKey(path)) deleteRecordedFile(installDir, path + ".new");
+    deleteFileOrEmptyFolder(journalPath);
+}

@@ -22,3 +22,6 @@ bool writeCommitJournal(const std::wstring& installDir, const CommitJournal& jou
 // journal removed. False with blockedTarget set when a rename failed (the file is in use); the journal then
 // stays, for the next run to finish. True when there was no journal.
 bool completeCommit(const std::wstring& installDir, std::wstring& blockedTarget);
+// Removes the journal and the staged files it lists, for the uninstaller: what a killed commit would have
+// placed goes with the installation.
+void discardCommit(const std::wstring& installDir);
