@@ -17,22 +17,6 @@ const wchar_t* const legacyShortcutNames[2] = {L"ТорВел — 3D-макет�
 
 namespace {
 
-// Signed decimal like strtol: leading white space, optional sign, digits up to the first other character.
-// A value that is negative or beyond 32 bits names no process we could wait for, so it reads as 0.
-uint32_t parsePid(const wchar_t* text) {
-    while (*text == L' ' || *text == L'\t' || *text == L'\n' || *text == L'\r' || *text == L'\v' ||
-           *text == L'\f')
-        ++text;
-    bool negative = false;
-    if (*text == L'+' || *text == L'-') negative = (*text++ == L'-');
-    uint64_t value = 0;
-    for (; *text >= L'0' && *text <= L'9'; ++text) {
-        value = value * 10 + static_cast<uint64_t>(*text - L'0');
-        if (value > 0xFFFFFFFFull) return 0;
-    }
-    return negative ? 0 : static_cast<uint32_t>(value);
-}
-
 // A copy of one guarded string, taken under the lock.
 template <typename Text>
 Text lockedCopy(const Text& field) {
@@ -50,22 +34,19 @@ void parseCommandLineText(const wchar_t* commandLine) {
     int count = 0;
     std::unique_ptr<LPWSTR, LocalFreeDeleter> args(CommandLineToArgvW(commandLine, &count));
     if (!args) return;
-    LPWSTR* argv = args.get();
-    for (int i = 1; i < count; ++i) {
-        const std::wstring arg = argv[i];
-        if (arg == L"/update") {
-            appState.runMode = Update;
-        } else if (arg == L"/uninstall") {
-            appState.runMode = Uninstall;
-        } else if (arg == L"/pid") {
-            if (i + 1 < count) appState.waitPid = parsePid(argv[++i]);
-        } else if (arg == L"/dir") {
-            if (i + 1 < count) appState.installDir = argv[++i];
-        } else if (arg == L"/auto") {
-            appState.autoMode = true;
-            appState.desktopShortcut = false;
-            appState.launchAfterInstall = false;
-        }
+    std::vector<std::wstring> arguments;
+    for (int i = 1; i < count; ++i) arguments.emplace_back(args.get()[i]);
+    SetupArguments options;
+    options.runMode = appState.runMode;
+    options.waitPid = appState.waitPid;
+    applySetupArguments(arguments, options);
+    appState.runMode = options.runMode;
+    appState.waitPid = options.waitPid;
+    if (options.hasInstallDir) appState.installDir = options.installDir;
+    if (options.autoMode) {
+        appState.autoMode = true;
+        appState.desktopShortcut = false;
+        appState.launchAfterInstall = false;
     }
 }
 
@@ -74,6 +55,19 @@ void parseCommandLine() { parseCommandLineText(GetCommandLineW()); }
 void setStatus(const std::wstring& text) {
     std::lock_guard<std::mutex> lock(appState.stateLock);
     appState.statusText = text;
+}
+
+LockWait runLockWait() {
+    LockWait wait;
+    wait.boundMs = appState.lockWaitMs;
+    // The step's own status comes back once the file is free.
+    auto shownBefore = std::make_shared<std::wstring>();
+    wait.onWait = [shownBefore](const std::wstring& path) {
+        *shownBefore = getStatus();
+        setStatus(L"Ждём, пока освободится файл " + path + L"…");
+    };
+    wait.onWaitOver = [shownBefore] { setStatus(*shownBefore); };
+    return wait;
 }
 
 std::wstring getStatus() { return lockedCopy(appState.statusText); }

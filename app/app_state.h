@@ -9,7 +9,9 @@
 #include <string>
 #include <vector>
 
-enum RunMode : int32_t { Install = 0, Update = 1, Uninstall = 2 };
+#include "app/command_line.h"
+#include "platform/lock_retry.h"
+
 enum RunPhase : int32_t { Ready = 0, Running = 1, Done = 2, Failed = 3 };
 
 constexpr int kComponentCount = 5;
@@ -32,6 +34,8 @@ struct AppState {
     RunMode runMode = Install;
     uint32_t waitPid = 0;
     bool autoMode = false;
+
+    uint32_t lockWaitMs = kLockWaitMs;  // how long a locked file may hold up a step; tests shorten it
 
     std::atomic<int32_t> phase{Ready};
     std::atomic<bool> cancelRequested{false};
@@ -77,6 +81,8 @@ void parseCommandLine();
 void parseCommandLineText(const wchar_t* commandLine);
 
 void setStatus(const std::wstring& text);
+// The runs' patience with a locked file: appState.lockWaitMs, the wait shown on the status line.
+LockWait runLockWait();
 std::wstring getStatus();
 // Copies of the other guarded strings, for the painter.
 std::wstring getErrorText();

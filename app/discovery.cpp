@@ -4,10 +4,8 @@
 #include <dxgi.h>
 #include <shlobj.h>
 
-#include <algorithm>
 
 #include "app/app_state.h"
-#include "engine/components.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -31,25 +29,6 @@ std::wstring readTextValue(HKEY key, const wchar_t* name) {
     const size_t end = value.find(L'\0');
     if (end != std::wstring::npos) value.resize(end);
     return value;
-}
-
-bool arrayHasString(const InstallRecord& record, const char* member, const char* text) {
-    const auto value = record.find(member);
-    if (value == record.end() || !value->is_array()) return false;
-    return std::any_of(value->begin(), value->end(),
-                       [text](const nlohmann::json& item) { return item.is_string() && item.get<std::string>() == text; });
-}
-
-bool recordListsFileOf(const InstallRecord& record, int component) {
-    const nlohmann::json files = recordedFilesOf(record);
-    for (const auto& entry : files.items())
-        if (componentOfPath(entry.key()) == component) return true;
-    return false;
-}
-
-bool adapterRule(int component, const std::vector<uint32_t>& gpuVendorIds) {
-    const uint32_t vendor = componentTable[component].gpuVendorId;
-    return vendor != 0 && std::find(gpuVendorIds.begin(), gpuVendorIds.end(), vendor) != gpuVendorIds.end();
 }
 
 std::wstring runningExecutableFolder() {
@@ -95,23 +74,6 @@ std::vector<uint32_t> listGpuVendorIds() {
             vendorIds.push_back(description.VendorId);
     }
     return vendorIds;
-}
-
-std::array<bool, 5> preselectComponents(const InstallRecord& record, const std::vector<uint32_t>& gpuVendorIds) {
-    std::array<bool, 5> selected{};
-    selected[ComponentCore] = true;
-    const bool isObject = record.is_object();
-    const bool hasChoice = isObject && record.contains("components");
-    for (int component = 1; component < 5; ++component) {
-        const char* id = componentTable[component].id;
-        if (hasChoice && arrayHasString(record, "offered", id))
-            selected[component] = arrayHasString(record, "components", id);
-        else if (!hasChoice && isObject && recordListsFileOf(record, component))
-            selected[component] = true;
-        else
-            selected[component] = adapterRule(component, gpuVendorIds);
-    }
-    return selected;
 }
 
 void discoverInstallation() {

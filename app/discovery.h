@@ -13,6 +13,3 @@ void discoverInstallation();
 std::wstring defaultInstallDir();
 // PCI vendor ids of the hardware graphics adapters, in enumeration order (duplicates kept).
 std::vector<uint32_t> listGpuVendorIds();
-// Core always; each optional component from the previous choice when the record shows it was offered,
-// from the recorded files for an older record without a choice, and otherwise from the adapters.
-std::array<bool, 5> preselectComponents(const InstallRecord& record, const std::vector<uint32_t>& gpuVendorIds);

@@ -14,6 +14,7 @@
 #include "engine/staged_commit.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
+#include "platform/lock_retry.h"
 #include "platform/setup_log.h"
 #include "platform/text.h"
 
@@ -46,7 +47,8 @@ void removeShortcutsOf(const std::wstring& installDir) {
         for (const KNOWNFOLDERID* folder : {&FOLDERID_Programs, &FOLDERID_Desktop}) {
             const std::wstring link = linkPathIn(*folder, name);
             if (link.empty()) continue;  // an unresolved folder is skipped
-            if (samePathText(parentFolder(shortcutTarget(link)), installDir)) DeleteFileW(link.c_str());
+            if (samePathText(parentFolder(shortcutTarget(link)), installDir))
+                retryWhileLocked(link, [&] { return DeleteFileW(link.c_str()) != FALSE; }, runLockWait());
         }
     }
 }
@@ -63,16 +65,17 @@ void removeInstalledFiles(const std::wstring& installDir) {
     const std::wstring recordPath = pathJoin(installDir, installRecordName);
     const bool hadRecord = entryExists(recordPath);
     const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
+    const LockWait wait = runLockWait();
     for (const auto& entry : recordedFiles.items()) {
         // Left by an update that stopped midway; only beside a file whose own key is sound.
-        if (isSafeRecordKey(entry.key())) deleteRecordedFile(installDir, entry.key() + ".new");
-        deleteRecordedFile(installDir, entry.key());
+        if (isSafeRecordKey(entry.key())) deleteRecordedFile(installDir, entry.key() + ".new", wait);
+        deleteRecordedFile(installDir, entry.key(), wait);
     }
-    discardCommit(installDir);
-    deleteFileOrEmptyFolder(recordPath);
+    discardCommit(installDir, wait);
+    deleteRecordedFile(installDir, toUtf8(installRecordName), wait);
     // Blobs kept for a retry; a first install that failed has no record yet, so the folder's name decides.
     if (!isProtectedFolder(installDir)) deleteTree(pathJoin(installDir, downloadCacheName));
-    deleteFileOrEmptyFolder(pathJoin(installDir, L"setup.exe"));
+    deleteRecordedFile(installDir, "setup.exe", wait);
 
     // The whole folder goes only when it is an installation of ours, never a folder of the user's or the
     // system's that someone pointed the uninstaller at.

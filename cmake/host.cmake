@@ -1,7 +1,8 @@
-# Native build: the portable sources with sanitizers, the release publisher, host tests, fuzzers, benchmarks.
+# Native build: the release publisher, the portable sources, host tests, fuzzers, benchmarks. Optimized and
+# without sanitizers by default, as release engineers build the publisher; tools/test turns them on.
 set(MAKETOR_HOST_FLAGS -Wall -Wextra)
 
-option(MAKETOR_SANITIZE "Build host tests with ASan and UBSan" ON)
+option(MAKETOR_SANITIZE "Build the host code and tests with ASan and UBSan" OFF)
 if(MAKETOR_SANITIZE)
   set(MAKETOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 endif()

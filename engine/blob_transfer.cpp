@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
+#include "platform/lock_retry.h"
 #include "platform/http.h"
 #include "platform/lzms.h"
 #include "platform/lzms_container.h"

@@ -53,14 +53,5 @@ void writeInstallRecordText(const std::wstring& installDir, const std::string& t
 InstallRecord readInstallRecord(const std::wstring& installDir) {
     std::string text;
     if (!readWholeFile(pathJoin(installDir, installRecordName), text)) return nlohmann::json::object();
-    InstallRecord record = nlohmann::json::parse(text, nullptr, false);
-    if (record.is_discarded()) return nlohmann::json::object();
-    return record;
-}
-
-nlohmann::json recordedFilesOf(const InstallRecord& record) {
-    if (!record.is_object()) return nlohmann::json::object();
-    const auto files = record.find("files");
-    if (files == record.end() || !files->is_object()) return nlohmann::json::object();
-    return *files;
+    return parseInstallRecord(text);
 }

@@ -3,12 +3,8 @@
 #include <array>
 #include <string>
 
-#include <nlohmann/json.hpp>
-
+#include "engine/install_record_reader.h"
 #include "engine/manifest.h"
-
-// The parsed record; readers take the members they need.
-using InstallRecord = nlohmann::json;
 
 // File name of the record inside the installation folder.
 extern const wchar_t* const installRecordName;
@@ -23,5 +19,3 @@ void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest
 void writeInstallRecordText(const std::wstring& installDir, const std::string& text);
 // The record in installDir; an empty object when it is missing or not JSON.
 InstallRecord readInstallRecord(const std::wstring& installDir);
-// The record's "files" member: an empty object when the record has none or it is not an object.
-nlohmann::json recordedFilesOf(const InstallRecord& record);

@@ -24,10 +24,12 @@ namespace {
 
 const DWORD kApplicationExitWaitMs = 60000;
 
-// Paths that differ only in letter case or separator name the same file: a recorded "Data/a.bin" that the
-// release now calls "data/a.bin" must not take the file just placed with it.
-std::wstring fileIdentityOf(const std::string& path) {
-    const std::wstring wide = withBackslashes(toUtf16(path));
+// Spellings that Windows resolves to one file name that file: a recorded "Data/a.bin", "./data/a.bin" or
+// "data//a.bin" that the release now calls "data/a.bin" must not take the file just placed with it.
+std::wstring fileIdentityOf(const std::wstring& installDir, const std::string& path) {
+    std::wstring wide = fullPathOf(pathJoin(installDir, toUtf16(path)));
+    if (wide.empty()) wide = toUtf16(path);  // no full path: compared as written, with one separator kind
+    wide = withBackslashes(std::move(wide));
     if (wide.empty()) return wide;
     std::wstring upper(wide.size(), L'\0');
     const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
@@ -76,6 +78,20 @@ void waitForApplicationExit(uint32_t processId) {
     if (process) WaitForSingleObject(process.get(), kApplicationExitWaitMs);
 }
 
+// An executable often stays locked for a moment after its process has ended: after waiting for the
+// application the probe is repeated within the lock bound. Without /pid a running application is final.
+bool applicationStillInUse(const std::wstring& installDir) {
+    if (appState.waitPid == 0) return applicationInUse(installDir);
+    const LockWait wait = runLockWait();
+    const std::wstring applicationPath = applicationPathIn(installDir);
+    const bool released = retryWhileLocked(applicationPath, [&] {
+        if (!applicationInUse(installDir)) return true;
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }, wait);
+    return !released;
+}
+
 void createShortcuts(const std::wstring& applicationPath) {
     setStatus(L"Ярлыки…");
     for (const wchar_t* legacyName : legacyShortcutNames) {
@@ -102,7 +118,7 @@ void removeStagedFiles(const std::wstring& installDir, const std::vector<const M
 // Reports the failure itself.
 bool finishInterruptedCommit(const std::wstring& installDir) {
     std::wstring blockedTarget;
-    if (completeCommit(installDir, blockedTarget)) return true;
+    if (completeCommit(installDir, runLockWait(), blockedTarget)) return true;
     reportFailure(L"Файл занят: " + blockedTarget + L" — закройте макетор.");
     return false;
 }
@@ -113,9 +129,15 @@ bool finishInterruptedCommit(const std::wstring& installDir) {
 bool commitStagedFiles(const std::wstring& installDir, const RunPlan& plan, std::vector<std::string> dropped,
                        std::string recordText) {
     CommitJournal journal;
+    const LockWait wait = runLockWait();
     for (const ManifestFile* file : plan.fetchList) {
         const std::wstring target = pathJoin(installDir, withBackslashes(toUtf16(file->path)));
-        if (isFileInUse(target)) {
+        const bool free = retryWhileLocked(target, [&] {
+            if (!isFileInUse(target)) return true;
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return false;
+        }, wait);
+        if (!free) {
             removeStagedFiles(installDir, plan.fetchList);
             reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
             return false;
@@ -148,13 +170,14 @@ RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
 }
 
 std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohmann::json& recordedFiles,
-                                           const std::array<bool, 5>& selectedComponents) {
+                                           const std::array<bool, 5>& selectedComponents,
+                                           const std::wstring& installDir) {
     std::unordered_set<std::wstring> kept;
     for (const ManifestFile& file : manifest.files)
-        if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(file.path));
+        if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(installDir, file.path));
     std::vector<std::string> dropped;
     for (const auto& entry : recordedFiles.items())
-        if (kept.count(fileIdentityOf(entry.key())) == 0) dropped.push_back(entry.key());
+        if (kept.count(fileIdentityOf(installDir, entry.key())) == 0) dropped.push_back(entry.key());
     return dropped;
 }
 
@@ -170,7 +193,7 @@ void installRun() {
     waitForApplicationExit(appState.waitPid);
     const std::wstring& installDir = appState.installDir;
     const std::wstring applicationPath = applicationPathIn(installDir);
-    if (applicationInUse(installDir)) {
+    if (applicationStillInUse(installDir)) {
         reportFailure(applicationInUseText);
         return;
     }
@@ -193,7 +216,7 @@ void installRun() {
             return;
         }
     }
-    if (!commitStagedFiles(installDir, plan, droppedRecordKeys(manifest, recordedFiles, selected),
+    if (!commitStagedFiles(installDir, plan, droppedRecordKeys(manifest, recordedFiles, selected, installDir),
                            installRecordText(manifest, selected)))
         return;
     deleteTree(pathJoin(installDir, downloadCacheName));

@@ -23,6 +23,7 @@ RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
 // The keys of the recorded files that the new installation no longer contains (dropped from the release, or
 // of a component no longer selected); the commit deletes them.
 std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohmann::json& recordedFiles,
-                                           const std::array<bool, 5>& selectedComponents);
+                                           const std::array<bool, 5>& selectedComponents,
+                                           const std::wstring& installDir);
 
 void installRun();

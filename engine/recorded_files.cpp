@@ -17,14 +17,15 @@ std::wstring recordedFilePath(const std::wstring& installDir, const std::string&
     return path;
 }
 
-bool deleteRecordedFile(const std::wstring& installDir, const std::string& key) {
+bool deleteRecordedFile(const std::wstring& installDir, const std::string& key, const LockWait& wait) {
     std::wstring path = recordedFilePath(installDir, key);
     if (path.empty()) return false;
+    retryWhileLocked(path, [&] { return deleteFileOrEmptyFolder(path); }, wait);
     for (;;) {
-        deleteFileOrEmptyFolder(path);
         path = parentFolder(path);
         if (path.empty() || path == installDir) break;
         if (path.size() <= installDir.size() || !isEmptyEntry(path)) break;
+        deleteFileOrEmptyFolder(path);
     }
     return true;
 }

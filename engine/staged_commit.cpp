@@ -41,7 +41,7 @@ bool writeCommitJournal(const std::wstring& installDir, const CommitJournal& jou
     return replaceFileContent(pathJoin(installDir, commitJournalName), bytes.data(), bytes.size());
 }
 
-bool completeCommit(const std::wstring& installDir, std::wstring& blockedTarget) {
+bool completeCommit(const std::wstring& installDir, const LockWait& wait, std::wstring& blockedTarget) {
     const std::wstring journalPath = pathJoin(installDir, commitJournalName);
     if (!entryExists(journalPath)) return true;
     CommitJournal journal;
@@ -54,22 +54,25 @@ bool completeCommit(const std::wstring& installDir, std::wstring& blockedTarget)
         if (target.empty()) continue;
         const std::wstring staged = target + L".new";
         if (!entryExists(staged)) continue;  // renamed before the previous run was stopped
-        if (!MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const bool renamed = retryWhileLocked(target, [&] {
+            return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        }, wait);
+        if (!renamed) {
             blockedTarget = withBackslashes(target);
             return false;
         }
     }
-    for (const std::string& key : journal.deletions) deleteRecordedFile(installDir, key);
+    for (const std::string& key : journal.deletions) deleteRecordedFile(installDir, key, wait);
     writeInstallRecordText(installDir, journal.recordText);
     DeleteFileW(journalPath.c_str());
     return true;
 }
 
-void discardCommit(const std::wstring& installDir) {
+void discardCommit(const std::wstring& installDir, const LockWait& wait) {
     const std::wstring journalPath = pathJoin(installDir, commitJournalName);
     CommitJournal journal;
     if (readCommitJournal(journalPath, journal))
         for (const std::string& path : journal.renames)
-            if (isSafeRecordKey(path)) deleteRecordedFile(installDir, path + ".new");
-    deleteFileOrEmptyFolder(journalPath);
+            if (isSafeRecordKey(path)) deleteRecordedFile(installDir, path + ".new", wait);
+    deleteRecordedFile(installDir, toUtf8(commitJournalName), wait);
 }

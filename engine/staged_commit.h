@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/lock_retry.h"
+
 // File name of the journal inside the installation folder.
 extern const wchar_t* const commitJournalName;
 
@@ -19,9 +21,10 @@ struct CommitJournal {
 bool writeCommitJournal(const std::wstring& installDir, const CommitJournal& journal);
 // Carries out the journal in installDir, when there is one: every staged file still there is renamed over
 // its target (one already renamed is skipped), the dropped files are deleted, the record is written and the
-// journal removed. False with blockedTarget set when a rename failed (the file is in use); the journal then
-// stays, for the next run to finish. True when there was no journal.
-bool completeCommit(const std::wstring& installDir, std::wstring& blockedTarget);
+// journal removed. A rename or deletion that meets a transient lock waits within wait's bound. False with
+// blockedTarget set when a rename failed (the file is in use); the journal then stays, for the next run to
+// finish. True when there was no journal.
+bool completeCommit(const std::wstring& installDir, const LockWait& wait, std::wstring& blockedTarget);
 // Removes the journal and the staged files it lists, for the uninstaller: what a killed commit would have
 // placed goes with the installation.
-void discardCommit(const std::wstring& installDir);
+void discardCommit(const std::wstring& installDir, const LockWait& wait);

@@ -150,7 +150,11 @@ bool deleteFileOrEmptyFolder(const std::wstring& path) {
     clearReadOnly(path, attributes);
     const bool removed = (attributes & FILE_ATTRIBUTE_DIRECTORY) ? RemoveDirectoryW(path.c_str())
                                                                   : DeleteFileW(path.c_str());
-    if (!removed && (attributes & FILE_ATTRIBUTE_READONLY)) SetFileAttributesW(path.c_str(), attributes);
+    if (!removed && (attributes & FILE_ATTRIBUTE_READONLY)) {
+        const DWORD error = GetLastError();  // the caller may decide on it
+        SetFileAttributesW(path.c_str(), attributes);
+        SetLastError(error);
+    }
     return removed;
 }
 

@@ -38,7 +38,7 @@ bool truncateAt(HANDLE file, uint64_t offset);
 // Moves the position to the end of the file.
 bool seekToEnd(HANDLE file);
 // Deletes one file, or one folder if it is empty, read-only or not. True when nothing is left at the path;
-// callers that only tidy up ignore the result.
+// callers that only tidy up ignore the result. On failure GetLastError holds the removal's error.
 bool deleteFileOrEmptyFolder(const std::wstring& path);
 // Deletes a folder with everything below it, or a file, read-only or not. Links and junctions are removed
 // themselves, never followed. Errors are ignored.

@@ -403,12 +403,13 @@ constexpr int32_t kX86IdentityWindow = 65535;
 constexpr int32_t kX86MaxTranslationDistance = 1023;
 
 // Position of the first likely opcode in [i, end), or end: E8, E9, or 48/4C followed by 8B or 8D, F0 by
-// 83, FF by 15. The caller checks the rest. Sixteen positions are ruled out at a time where SSE2 is
-// there (always on x86-64); data[end + 16] must be readable.
-inline int32_t findOpcodeCandidate(const uint8_t* data, int32_t i, int32_t end) {
+// 83, FF by 15. The caller checks the rest. Each candidate's next byte is read too, so end < size. Where
+// SSE2 is there (always on x86-64) sixteen positions are ruled out at a time while the 17 bytes that takes
+// lie inside the data; the rest goes one byte at a time.
+inline int32_t findOpcodeCandidate(const uint8_t* data, int32_t i, int32_t end, int32_t size) {
 #if defined(__SSE2__)
     const auto bytes = [](int value) { return _mm_set1_epi8(char(value)); };
-    for (; i < end; i += 16) {
+    for (; i < end && i + 17 <= size; i += 16) {
         const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i));
         const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + i + 1));
         const __m128i isCall = _mm_or_si128(_mm_cmpeq_epi8(b, bytes(0xE8)), _mm_cmpeq_epi8(b, bytes(0xE9)));
@@ -421,16 +422,14 @@ inline int32_t findOpcodeCandidate(const uint8_t* data, int32_t i, int32_t end) 
         const unsigned mask = unsigned(_mm_movemask_epi8(hits));
         if (mask != 0) return std::min(end, i + __builtin_ctz(mask));
     }
-    return end;
-#else
-    for (; i < end; ++i) {
+#endif
+    for (; i < end && i + 1 < size; ++i) {
         const uint8_t b = data[i], next = data[i + 1];
         if (b == 0xE8 || b == 0xE9 || ((b & ~0x04) == 0x48 && (next == 0x8B || next == 0x8D)) ||
             (b == 0xF0 && next == 0x83) || (b == 0xFF && next == 0x15))
             return i;
     }
     return end;
-#endif
 }
 
 void undoX86Translation(uint8_t* data, size_t size, int32_t* lastTargetUse) {
@@ -439,7 +438,9 @@ void undoX86Translation(uint8_t* data, size_t size, int32_t* lastTargetUse) {
     int32_t lastCodePosition = -kX86MaxTranslationDistance - 1;
     // No instruction starts at the first byte or in the last 16.
     const int32_t end = int32_t(size - 16);
-    for (int32_t i = findOpcodeCandidate(data, 1, end); i < end; i = findOpcodeCandidate(data, i, end)) {
+    const int32_t total = int32_t(size);
+    for (int32_t i = findOpcodeCandidate(data, 1, end, total); i < end;
+         i = findOpcodeCandidate(data, i, end, total)) {
         const uint8_t opcode = data[i];
         int32_t opcodeLength = 0;
         int32_t maxDistance = kX86MaxTranslationDistance;
@@ -499,20 +500,32 @@ struct ChunkDecoder {
     bool decode(const uint8_t* in, size_t inSize, uint8_t* out, size_t outSize);
 };
 
+// The fast copy below widens an offset under eight bytes to its smallest multiple of at least eight (at most
+// 14, for an offset of 7), copies that many bytes one at a time, then 24 bytes without a loop, then eight at
+// a time until the match is done. Its last write therefore ends at most kMatchCopyOvershoot bytes past the
+// match (a match is at least one byte long), and it only runs where the output has that much room left.
+constexpr size_t widenedOffset(size_t offset) { return offset * ((offset + 7) / offset); }
+constexpr size_t widestShortOffset() {
+    size_t widest = 0;
+    for (size_t offset = 1; offset < 8; ++offset) widest = std::max(widest, widenedOffset(offset));
+    return widest;
+}
+constexpr size_t kMatchCopyOvershoot = widestShortOffset() + 24 - 1;
+static_assert(kMatchCopyOvershoot == 37, "a short offset widens to 14 bytes at most");
+
 // Copies an LZ match, which may overlap its own output, and returns the new write position.
 inline uint8_t* copyMatch(uint8_t* p, size_t offset, size_t length, const uint8_t* end) {
     uint8_t* const stop = p + length;
     const uint8_t* from = p - offset;
-    if (size_t(end - stop) < 32) {
+    if (size_t(end - stop) < kMatchCopyOvershoot) {
         for (size_t i = 0; i < length; ++i) p[i] = from[i];
         return stop;
     }
     // Eight bytes at a time while the source is at least eight bytes behind; the overshoot stays inside
     // the buffer and is written over later. The output repeats with every multiple of the offset, so a
-    // short offset is first widened to its smallest multiple of at least eight. Most matches are short:
-    // the first 24 bytes are copied without a loop.
+    // short offset is first widened. Most matches are short: the first 24 bytes are copied without a loop.
     if (offset < 8) {
-        const size_t distance = offset * ((offset + 7) / offset);
+        const size_t distance = widenedOffset(offset);
         for (size_t i = 0; i < distance; ++i) p[i] = from[i];
         p += distance;
         from = p - distance;

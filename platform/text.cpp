@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+
 std::string toUtf8(const std::wstring& text) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
@@ -23,10 +25,13 @@ std::wstring toUtf16(const std::string& text) {
 }
 
 std::wstring pathJoin(const std::wstring& folder, const std::wstring& name) {
-    if (folder.empty()) return name;
+    // A release path's "/" becomes "\\", so that a path shown or logged has one kind of separator.
+    std::wstring windowsName = name;
+    std::replace(windowsName.begin(), windowsName.end(), L'/', L'\\');
+    if (folder.empty()) return windowsName;
     const wchar_t last = folder.back();
-    if (last == L'\\' || last == L'/') return folder + name;
-    return folder + L'\\' + name;
+    if (last == L'\\' || last == L'/') return folder + windowsName;
+    return folder + L'\\' + windowsName;
 }
 
 std::wstring withBackslashes(std::wstring path) {

@@ -263,9 +263,10 @@ def component_of_path(path):
 
 
 class Release:
-    """A release published with maketor-publish and the development key: its source files and its folder."""
+    """A release published with maketor-publish and the development key: its source files and its folder.
+    block_size: the publisher's LZMS block size, when not its default (the blobs' bytes depend on it)."""
 
-    def __init__(self, folder, version, files):
+    def __init__(self, folder, version, files, block_size=None):
         self.version = version
         self.source_files = dict(files)
         self.source = os.path.join(folder, "source-" + version)
@@ -275,7 +276,7 @@ class Release:
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "wb") as f:
                 f.write(data)
-        publish_release(self.source, self.folder, version)
+        publish_release(self.source, self.folder, version, block_size)
         with open(os.path.join(self.folder, "manifest.json"), "rb") as f:
             self.manifest = json.loads(f.read().decode("utf-8"))
         self.entries = {entry["path"]: entry for entry in self.manifest["files"]}
@@ -309,9 +310,11 @@ class Release:
         return f"установлено {self.version} в {install_dir}: скачано файлов {len(fetched_paths)}, {kib} КБ"
 
 
-def publish_release(source, release_folder, version):
+def publish_release(source, release_folder, version, block_size=None):
+    options = ["--block-size", str(block_size)] if block_size else []
     result = subprocess.run([PUBLISH, "release", "--key", DEVELOPMENT_KEY, "--version", version, "--date",
-                             "2025-01-01", source, release_folder], stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                             "2025-01-01", *options, source, release_folder], stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE)
     if result.returncode != 0:
         raise RuntimeError("maketor-publish release failed: " + result.stderr.decode("utf-8", "replace"))
 
@@ -437,6 +440,21 @@ class StandIn:
 
     def running(self):
         return self.process.poll() is None
+
+
+class HeldFile:
+    """A file held open by another process, as a scanner holds a new file (tests/wine/helpers/hold_file.cpp)."""
+
+    def __init__(self, windows_path, seconds):
+        self.process = subprocess.Popen(["wine", cross_program("hold_file.exe"), windows_path,
+                                         str(int(seconds * 1000))], env=wine_environment(),
+                                        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        if self.process.stdout.readline().strip() != b"held":
+            raise AssertionError("hold_file.exe could not open " + windows_path)
+
+    def wait(self, timeout=60):
+        self.process.wait(timeout)
+        self.process.stdout.close()
 
 
 # Registry and shortcuts ------------------------------------------------------------------------------------------
@@ -647,9 +665,9 @@ class LifecycleTest(unittest.TestCase):
         return InstallFolder(self.id().split(".")[-1].replace("test_", "")[:40], leaf)
 
     @classmethod
-    def make_release(cls, version, files):
+    def make_release(cls, version, files, block_size=None):
         cls.release_count = getattr(cls, "release_count", 0) + 1
-        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files)
+        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files, block_size)
 
     def serve(self, release):
         self.host.serve(release)

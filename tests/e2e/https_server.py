@@ -16,6 +16,8 @@ is past the end). Faults are set per request path (or for every path with "*"):
     ("no-range", None)            ignore Range headers: always the whole body with 200
     ("short", N)                  announce the whole body's length, send N bytes fewer, then close
     ("long", N)                   announce N bytes fewer than the body has, send all of it, then close
+    ("answer", STATUS)            send the whole file under another status (203, or 206 with a Content-Range
+                                  over all of it), or a 204 without body, then close the connection
 A path outside "/maketor/app/", or a file the release folder does not hold, is answered 404 and recorded
 among the unknown paths.
 """
@@ -53,6 +55,9 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
         if body is None:
             release.record_unknown(path)
             self.send_small(404, b"not found\n")
+            return
+        if fault and fault[0] == "answer":
+            self.send_whole_body_as(fault[1], body)
             return
         first = self.range_start()
         if first is not None:
@@ -103,6 +108,23 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def send_whole_body_as(self, status, body):
+        # Every byte of the file arrives (a 204 has none by definition), so only the status tells a client that
+        # this is not the plain answer.
+        if status == 204:
+            body = b""
+        self.send_response(status)
+        self.send_header("Content-Type", "application/octet-stream")
+        if status != 204:
+            self.send_header("Content-Length", str(len(body)))
+        if status == 206:
+            self.send_header("Content-Range", f"bytes 0-{len(body) - 1}/{len(body)}")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.wfile.write(body)
+        self.wfile.flush()
+        self.close_connection = True
 
     def send_slowly(self, body, seconds):
         pieces = 50

@@ -27,6 +27,16 @@ class FailedUpdate(LifecycleTest):
         cls.v1 = cls.make_release("1.4.0", files)
         files[CHANGED] = noise(400_000, "catalog v2")  # big enough to be cut in the middle
         cls.v2 = cls.make_release("1.5.0", files)
+        # The same release packed in smaller blocks: every blob unpacks to the same file from other bytes.
+        cls.v2_repacked = cls.make_release("1.5.0", files, block_size=64 * 1024)
+        # The changed file with one byte flipped: same size, another digest, a blob of its own.
+        flipped = bytearray(files[CHANGED])
+        flipped[len(flipped) // 2] ^= 0xFF
+        cls.v2_altered = cls.make_release("1.5.0", dict(files, **{CHANGED: bytes(flipped)}))
+        # What those cases rely on, so that they cannot pass for a reason of their own.
+        listed, repacked, altered = (r.entries[CHANGED] for r in (cls.v2, cls.v2_repacked, cls.v2_altered))
+        assert repacked["sha256"] == listed["sha256"] and repacked["csha256"] != listed["csha256"]
+        assert altered["size"] == listed["size"] and altered["sha256"] != listed["sha256"]
 
     def setUp(self):
         super().setUp()
@@ -35,13 +45,15 @@ class FailedUpdate(LifecycleTest):
         self.assertEqual(log_errors(), [])
         self.before = (self.folder.files(), registry_values())
 
-    def assert_unchanged(self):
-        """The installation as it was; the download cache may keep only what makes the retry cheaper: the
-        changed file's verified blob, or a beginning of it."""
+    def assert_unchanged(self, added=None):
+        """The installation as it was, with the files a case put there itself (added); the download cache may
+        keep only what makes the retry cheaper besides: the changed file's verified blob, or a beginning of it."""
+        added = added or {}
         files = self.folder.files()
-        cached = {p: d for p, d in files.items() if p.startswith("update-cache/")}
+        cached = {p: d for p, d in files.items() if p.startswith("update-cache/") and p not in added}
         installed = {p: d for p, d in files.items() if p not in cached}
-        self.assertEqual((installed, registry_values()), self.before)
+        files_before, registry_before = self.before
+        self.assertEqual((installed, registry_values()), ({**files_before, **added}, registry_before))
         blob_name = "update-cache/" + self.v2.entries[CHANGED]["sha256"] + ".lzms"
         blob = self.v2.blob(CHANGED)
         for path, data in cached.items():
@@ -93,6 +105,32 @@ class FailedUpdate(LifecycleTest):
             f.seek(-1, os.SEEK_CUR)
             f.write(bytes([byte[0] ^ 0xFF]))
 
+    def repacked_blob(self):
+        """A blob that unpacks to exactly the listed file but is not the published one: only its own digest
+        tells."""
+        served = os.path.join(self.served_copy("repacked-blob"), "blobs")
+        shutil.copy(self.v2_repacked.blob_path(CHANGED), served)
+
+    def repacked_blob_in_the_cache(self):
+        """That blob waiting in the download cache while the server has no copy: it must not be used."""
+        name = os.path.basename(self.v2.blob_path(CHANGED))
+        os.remove(os.path.join(self.served_copy("repacked-cached"), "blobs", name))
+        os.makedirs(self.folder.path("update-cache"))
+        shutil.copy(self.v2_repacked.blob_path(CHANGED), self.folder.path("update-cache"))
+        return {"update-cache/" + name: self.v2_repacked.blob(CHANGED)}
+
+    def intact_blob_of_another_file(self):
+        """A signed manifest that gives the blob's true digest and size, for a blob of a file of the listed
+        size whose digest is not the listed one: only the unpacked file's digest tells."""
+        served = self.served_copy("another-file")
+        altered = self.v2_altered.entries[CHANGED]
+        manifest = dict(self.v2.manifest)
+        manifest["files"] = [dict(e, csha256=altered["csha256"], csize=altered["csize"]) if e["path"] == CHANGED
+                             else e for e in manifest["files"]]
+        sign_manifest(served, (json.dumps(manifest, indent=1, ensure_ascii=False) + "\n").encode("utf-8"))
+        shutil.copy(self.v2_altered.blob_path(CHANGED), os.path.join(served, "blobs",
+                                                                      os.path.basename(self.v2.blob_path(CHANGED))))
+
     def application_open(self):
         self.start_standin(self.folder.windows + "\\maketor.exe")
 
@@ -109,9 +147,19 @@ class FailedUpdate(LifecycleTest):
             ("manifest changed after signing", self.changed_manifest_byte, SIGNATURE),
             ("signature of another release", self.signature_of_another_release, SIGNATURE),
             ("two paths that name one file", self.twin_paths, SIGNATURE),
+            ("manifest answered 203 with all of it", self.fault("/maketor/app/manifest.json", ("answer", 203)),
+             CONNECTION),
+            ("signature answered 206 with all of it", self.fault("/maketor/app/manifest.sig", ("answer", 206)),
+             CONNECTION),
             ("damaged blob", self.damaged_blob, DAMAGED),
+            ("blob packed in other blocks", self.repacked_blob, DAMAGED),
+            ("blob packed in other blocks, in the cache", self.repacked_blob_in_the_cache, NOT_DOWNLOADED),
+            ("intact blob of a file with another digest", self.intact_blob_of_another_file, DAMAGED),
             ("blob answered 404", self.fault(blob, ("status", 404)), NOT_DOWNLOADED),
             ("blob answered 500", self.fault(blob, ("status", 500)), NOT_DOWNLOADED),
+            ("blob answered 203 with all of it", self.fault(blob, ("answer", 203)), NOT_DOWNLOADED),
+            ("blob answered 206 with all of it", self.fault(blob, ("answer", 206)), NOT_DOWNLOADED),
+            ("blob answered 204", self.fault(blob, ("answer", 204)), NOT_DOWNLOADED),
             ("connection cut mid-blob", self.fault(blob, ("cut", 200_000)), NOT_DOWNLOADED),
             ("application open", self.application_open, APP_OPEN),
             ("target held open", self.target_held_open,
@@ -124,10 +172,10 @@ class FailedUpdate(LifecycleTest):
                     self.doCleanups()
                     self.setUp()
                 self.serve(self.v2)
-                break_update()
+                added = break_update() or {}  # files a case put into the folder itself
                 run_setup("/update", "/dir", self.folder.windows, "/auto")
                 self.assertEqual(log_errors(), [text])
-                self.assert_unchanged()
+                self.assert_unchanged(added)
 
     def test_cancel_during_a_slow_download(self):
         self.serve(self.v2)

@@ -171,17 +171,23 @@ class PoisonedRecord(LifecycleTest):
         super().setUpClass()
         cls.v1 = cls.make_release("1.4.0", sample_files("v1"))
 
+    RUNS = [
+        ("uninstall", ("/uninstall", "/auto")),
+        ("update", ("/update", "/auto")),
+    ]
+
+    def fresh_installation(self, run_index):
+        """v1 installed into a new folder, with log, registry and shortcuts cleared again after the first run."""
+        if run_index:
+            self.setUp()
+        folder = self.new_folder()
+        self.install(folder, self.v1)
+        return folder
+
     def test_poisoned_keys_delete_nothing_outside(self):
-        runs = [
-            ("uninstall", ("/uninstall", "/auto")),
-            ("update", ("/update", "/auto")),
-        ]
-        for index, (name, args) in enumerate(runs):
+        for index, (name, args) in enumerate(self.RUNS):
             with self.subTest(name):
-                if index:
-                    self.setUp()
-                folder = self.new_folder()
-                self.install(folder, self.v1)
+                folder = self.fresh_installation(index)
                 outside = folder.root  # the folder that holds the installation folder
                 victims = {
                     "../outside.txt": os.path.join(outside, "outside.txt"),
@@ -202,6 +208,25 @@ class PoisonedRecord(LifecycleTest):
                 run_setup(*args[:1], "/dir", folder.windows, *args[1:])
                 self.assertEqual(log_errors(), [])
                 self.assertEqual([p for p in victims.values() if not os.path.exists(p)], [])
+
+    def test_keys_naming_the_folder_itself_delete_nothing(self):
+        # "Проекты" is an empty folder of the user's. A key that names the installation folder through it would,
+        # if followed, take that folder on its way up as one "left empty", and the installation folder with it.
+        keys = [".", "./", ".\\", "./.", "data/..", "data\\..", "Проекты/..", "Проекты/./.."]
+        for index, (name, args) in enumerate(self.RUNS):
+            with self.subTest(name):
+                folder = self.fresh_installation(index)
+                installed = folder.files()
+                os.makedirs(folder.path("Проекты"))
+                record = folder.record()
+                record["files"].update({key: "0" * 64 for key in keys})
+                folder.write_record(record)
+
+                run_setup(*args[:1], "/dir", folder.windows, *args[1:])
+                self.assertEqual(log_errors(), [])
+                # The uninstall leaves only the user's folder; the update leaves the installation as it was.
+                self.assertEqual(folder.snapshot(), {} if name == "uninstall" else installed)
+                self.assertIn("Проекты", folder.folders())
 
 
 if __name__ == "__main__":

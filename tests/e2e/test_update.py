@@ -4,9 +4,11 @@ import shutil
 import time
 import unittest
 
-from harness import (LEGACY_SHORTCUT_NAMES, SHORTCUT_NAME, LifecycleTest, adapter_selection,
-                     changed_release_files, desktop_folder, noise, sample_files, start_menu_folder,
-                     wait_for_setup_to_finish, wait_until)
+from harness import (LEGACY_SHORTCUT_NAMES, SHORTCUT_NAME, HeldFile, LifecycleTest, adapter_selection,
+                     changed_release_files, cross_program, desktop_folder, log_errors, noise, run_setup,
+                     sample_files, start_menu_folder, to_windows, wait_for_setup_to_finish, wait_until)
+
+LOCK_BOUND_S = 10  # how long the product waits for one locked file
 
 
 class Update(LifecycleTest):
@@ -103,6 +105,67 @@ class Update(LifecycleTest):
                 self.assert_installed(folder, self.v1, selection, added)
                 previous = wanted
         self.assertNotIn("handmodels", folder.folders())
+
+
+class TransientLocks(LifecycleTest):
+    """A scanner or a closing application holds a file for a moment: the update waits instead of failing."""
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        v1_files = sample_files("v1", with_setup=True)
+        cls.v1 = cls.make_release("1.4.0", v1_files)
+        cls.v2 = cls.make_release("1.5.0", changed_release_files(v1_files))
+
+    def installed_v1(self):
+        folder = self.new_folder()
+        self.install(folder, self.v1)
+        self.assert_no_errors()
+        self.serve(self.v2)
+        return folder, adapter_selection()
+
+    def test_a_changed_file_held_for_a_moment(self):
+        folder, selection = self.installed_v1()
+        held = HeldFile(folder.windows + "\\data\\catalog.json", 2)
+        self.update(folder)
+        held.wait()
+        self.assert_no_errors()
+        self.assert_installed(folder, self.v2, selection, ["maketor.exe", "data/catalog.json", "data/new/added.bin"])
+
+    def test_a_file_held_beyond_the_bound_fails_as_a_busy_file(self):
+        folder, _ = self.installed_v1()
+        record = folder.record_bytes()
+        catalog = folder.files()["data/catalog.json"]
+        held = HeldFile(folder.windows + "\\data\\catalog.json", LOCK_BOUND_S + 6)
+        started = time.time()
+        self.update(folder)
+        waited = time.time() - started
+        held.wait()
+        self.assertEqual(log_errors(), ["Файл занят: " + folder.windows + "\\data\\catalog.json — закройте макетор."])
+        self.assertGreaterEqual(waited, LOCK_BOUND_S)
+        self.assertEqual(folder.files()["data/catalog.json"], catalog)
+        self.assertEqual(folder.record_bytes(), record)
+
+    def test_the_application_file_locked_a_moment_after_its_process_ended(self):
+        folder, selection = self.installed_v1()
+        # The process named by /pid has ended, but its executable is still held for a few seconds.
+        standin = self.start_standin(to_windows(cross_program("maketor_standin.exe")))
+        standin.close()
+        held = HeldFile(folder.windows + "\\maketor.exe", 3)
+        run_setup("/update", "/pid", str(standin.windows_pid), "/dir", folder.windows, "/auto")
+        held.wait()
+        self.assert_no_errors()
+        self.assert_installed(folder, self.v2, selection, ["maketor.exe", "data/catalog.json", "data/new/added.bin"])
+
+    def test_a_running_application_without_pid_is_not_waited_for(self):
+        folder, _ = self.installed_v1()
+        held = HeldFile(folder.windows + "\\maketor.exe", 3)
+        started = time.time()
+        self.update(folder)
+        waited = time.time() - started
+        held.wait()
+        self.assertEqual(log_errors(), ["Макетор открыт — закройте его и нажмите «Повторить»."])
+        self.assertLess(waited, LOCK_BOUND_S)
 
 
 if __name__ == "__main__":

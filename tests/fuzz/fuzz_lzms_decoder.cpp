@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -36,9 +37,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     uint64_t totalSize = 0;
     if (!readLzmsBlobSize(blob.data(), blob.size(), totalSize) || totalSize > kLargestOutput) return 0;
-    // The exact size, then one byte less, which must be refused without touching the byte past it.
-    std::vector<uint8_t> out(size_t(totalSize) + 1);
-    decodeLzmsBlob(blob.data(), blob.size(), out.data(), totalSize);
-    if (totalSize > 0 && decodeLzmsBlob(blob.data(), blob.size(), out.data(), totalSize - 1)) __builtin_trap();
+    // Into exactly the announced size, then into one byte less, which must be refused; both outputs are
+    // heap blocks of just that size, so that AddressSanitizer sees the first byte past them.
+    const size_t exact = size_t(totalSize);
+    const std::unique_ptr<uint8_t[]> out(exact > 0 ? new uint8_t[exact] : nullptr);
+    decodeLzmsBlob(blob.data(), blob.size(), out.get(), totalSize);
+    if (exact > 0) {
+        const std::unique_ptr<uint8_t[]> shorter(exact > 1 ? new uint8_t[exact - 1] : nullptr);
+        if (decodeLzmsBlob(blob.data(), blob.size(), shorter.get(), totalSize - 1)) __builtin_trap();
+    }
     return 0;
 }

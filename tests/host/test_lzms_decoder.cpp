@@ -175,6 +175,24 @@ TEST(LzmsRoundTrip, SmallAndOddSizes) {
     }
 }
 
+// Small files whose single chunk ends soon after a match with a short offset (5 to 7 bytes back) and a
+// length of a few bytes: the kind of match whose fast copy once ran past the end of the output.
+TEST(LzmsRoundTrip, ShortOffsetMatchesNearTheEndOfASmallChunk) {
+    const char* const texts[] = {
+        R"({"v":11,"ok":"a","tag":1,"v":"ab","on":aa,"ab":0,"x":"a","ab":aa,"a":"a","id":"a"})",
+        R"({"ab":1,"id":0,"on":aa,"id":aa,"on":true,"id":1})",
+        R"({"x":true,"ab":true,"ab":[1,1],"a":1,"id":11,"v":null,"a":11,"x":true,"v":0,"a":1})",
+        R"({"v":11,"ab":"a","tag":1,"tag":"a","a":[1,1],"v":aa,"id":aa,"x":null,"ab":11,"a":"a","tag":"ab"})",
+        R"({"x":11,"a":1,"tag":11,"x":0,"a":1,"ab":[1,1],"x":1,"ab":[1,1],"v":11,"a":"ab","tag":"a","a":[1,1],"ab":[1,1],"tag":0,"on":aa,"on":11,"ok":null,"ab":[1,1]})",
+    };
+    for (const char* text : texts) {
+        const std::vector<uint8_t> data(text, text + std::strlen(text));
+        const std::vector<uint8_t> blob = compress(data, data.size());
+        ASSERT_LT(blob.size(), kLzmsHeaderSize + 4 + data.size()) << "must be compressed: " << text;
+        EXPECT_TRUE(decodesTo(blob, data)) << data.size() << " bytes: " << text;
+    }
+}
+
 TEST(LzmsRoundTrip, ChunksOfTheLargestSize) {
     // A block size above 64 MiB is capped: two chunks, the first of 64 MiB.
     std::vector<uint8_t> data = sampleLongRepeats(64 * kMiB + 5000);

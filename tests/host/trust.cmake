@@ -7,10 +7,11 @@ if(MAKETOR_SANITIZE)
   set(MAKETOR_HOST_TEST_LINK_FLAGS -fsanitize=address,undefined)
 endif()
 
-# The plain-C++ suites that also run under Wine, compiled here with the portable sources themselves so that
+# The plain-C++ suites that also run under Wine, and the install record reader's, compiled here with the portable sources themselves so that
 # the sanitizers see the product's code too.
 add_executable(host_portable_tests ${CMAKE_SOURCE_DIR}/tests/wine/test_manifest.cpp
-               ${CMAKE_SOURCE_DIR}/tests/wine/test_components.cpp ${MAKETOR_PORTABLE_SOURCES})
+               ${CMAKE_SOURCE_DIR}/tests/wine/test_components.cpp test_install_record_reader.cpp
+               ${MAKETOR_PORTABLE_SOURCES})
 target_include_directories(host_portable_tests PRIVATE "${CMAKE_SOURCE_DIR}" "${MAKETOR_JSON_INCLUDE}")
 target_compile_options(host_portable_tests PRIVATE ${MAKETOR_HOST_TEST_FLAGS})
 target_link_options(host_portable_tests PRIVATE ${MAKETOR_HOST_TEST_LINK_FLAGS})

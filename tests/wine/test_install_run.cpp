@@ -36,6 +36,13 @@ ManifestFile fileOf(const char* path, const std::string& content, uint64_t csize
     return file;
 }
 
+// What the commit does with the dropped files it was given.
+void deleteDropped(const Manifest& manifest, const nlohmann::json& recorded, const std::array<bool, 5>& selection,
+                   const std::wstring& installDir) {
+    for (const std::string& key : droppedRecordKeys(manifest, recorded, selection, installDir))
+        deleteRecordedFile(installDir, key);
+}
+
 class InstallFolder : public ::testing::Test, public ScratchInstallFolder {
 protected:
     InstallFolder() : ScratchInstallFolder(L"run") {}
@@ -71,7 +78,9 @@ TEST(RecordKeys, OnlyRelativeKeysInsideTheFolderAreSafe) {
 TEST_F(InstallFolder, PoisonedKeysAreSkippedAndDeleteNothing) {
     const std::string victimUtf8 = toUtf8(victim);
     const std::string poisoned[] = {"../victim.txt", "a/../../victim.txt", victimUtf8, "/victim.txt", "\\victim.txt",
-                                    ".", "", "Z:" + victimUtf8.substr(2)};
+                                    ".", "", "Z:" + victimUtf8.substr(2),
+                                    // the folder itself, which is empty here and would go
+                                    "./", ".\\", "./.", ".//", "data/..", "data\\.."};
     for (const std::string& key : poisoned) {
         EXPECT_FALSE(deleteRecordedFile(installDir, key)) << key;
         EXPECT_EQ(recordedFilePath(installDir, key), L"") << key;
@@ -98,6 +107,14 @@ TEST_F(InstallFolder, TrailingBackslashOnTheFolderStillStopsAtIt) {
     EXPECT_TRUE(pathExists(installDir));
 }
 
+TEST_F(InstallFolder, DeleteStepNeverTakesTheFolderItself) {
+    // An empty installation folder is the one thing such a key could remove.
+    const nlohmann::json recorded = {{".", "a"}, {"./", "b"}, {".\\", "c"}, {"./.", "d"}, {"data/..", "e"}};
+    deleteDropped(Manifest{}, recorded, {true, true, true, true, true}, installDir);
+    EXPECT_TRUE(pathExists(installDir));
+    EXPECT_EQ(readFileBytes(victim), "not ours");
+}
+
 TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
     place(L"maketor.exe");
     place(L"nvngx_dlss.dll");
@@ -109,11 +126,11 @@ TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
     const nlohmann::json recorded = {
         {"maketor.exe", "a"},   {"nvngx_dlss.dll", "b"}, {"plugins/old/gone.dll", "c"},
         {"Data\\X.bin", "d"},  // the same file as the release's "data/x.bin", by another spelling
+        {"./maketor.exe", "g"}, {"data//x.bin", "h"}, {"data/./x.bin", "i"}, {"plugins/../maketor.exe", "j"},
         {"../victim.txt", "e"}, {toUtf8(victim), "f"},
     };
     const std::array<bool, 5> withoutNvidia{true, false, false, false, false};
-    for (const std::string& key : droppedRecordKeys(manifest, recorded, withoutNvidia))
-        deleteRecordedFile(installDir, key);
+    deleteDropped(manifest, recorded, withoutNvidia, installDir);
     EXPECT_TRUE(pathExists(at(L"maketor.exe")));
     EXPECT_FALSE(pathExists(at(L"nvngx_dlss.dll"))) << "its component is no longer selected";
     EXPECT_FALSE(pathExists(at(L"plugins"))) << "dropped file and the folders it leaves empty";
@@ -216,6 +233,20 @@ TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
     EXPECT_FALSE(pathExists(at(L"sub")));
 }
 
+TEST_F(CachedTransfer, ACachedBlobPackedInOtherBlocksIsNotUsed) {
+    // It unpacks to exactly the listed (empty) file, but it is not the blob the manifest names; the server is
+    // not there, so it must end as a blob that could not be fetched.
+    uint8_t header[kLzmsHeaderSize];
+    writeLzmsHeader(LzmsContainerHeader{0, 65536}, header);
+    const std::string repacked(reinterpret_cast<const char*>(header), sizeof header);
+    ASSERT_NE(repacked, emptyBlob);
+    cache(emptyFile, repacked);
+    EXPECT_FALSE(transferFile(1, 1, emptyFile));
+    EXPECT_EQ(getErrorText(), L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
+    EXPECT_EQ(appState.bytesDone.load(), 0u);
+    EXPECT_FALSE(pathExists(at(L"sub")));
+}
+
 TEST_F(CachedTransfer, CancelBeforeTheFileStarts) {
     cache(emptyFile, emptyBlob);
     setStatus(L"previous");
@@ -280,11 +311,11 @@ TEST_F(StagedCommit, ANextRunCompletesACommitStoppedAtAnyPoint) {
         for (const auto& [from, to] : c.doneBefore)
             ASSERT_TRUE(MoveFileExW(at(from).c_str(), at(to).c_str(), MOVEFILE_REPLACE_EXISTING));
         std::wstring blocked;
-        EXPECT_TRUE(completeCommit(installDir, blocked));
+        EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
         EXPECT_EQ(blocked, L"");
         expectCommitted();
         std::wstring again;
-        EXPECT_TRUE(completeCommit(installDir, again)) << "nothing left to do is no failure";
+        EXPECT_TRUE(completeCommit(installDir, LockWait{}, again)) << "nothing left to do is no failure";
     }
 }
 
@@ -294,14 +325,16 @@ TEST_F(StagedCommit, ATargetHeldOpenStopsTheCommitUntilItIsFree) {
                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
     EXPECT_TRUE(isFileInUse(at(L"sub\\b.bin"))) << "the run checks this before it writes the journal";
+    LockWait noWait;
+    noWait.boundMs = 0;
     std::wstring blocked;
-    EXPECT_FALSE(completeCommit(installDir, blocked));
+    EXPECT_FALSE(completeCommit(installDir, noWait, blocked));
     EXPECT_EQ(blocked, at(L"sub\\b.bin"));
     EXPECT_TRUE(pathExists(at(commitJournalName))) << "kept for the next run";
     EXPECT_FALSE(pathExists(at(L"install.json")));
     holder.reset();
     EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "old b");
-    EXPECT_TRUE(completeCommit(installDir, blocked));
+    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
     expectCommitted();
 }
 
@@ -310,7 +343,7 @@ TEST_F(StagedCommit, AJournalThatIsNotWholeIsDroppedAndChangesNothing) {
     place(L"a.bin.new", "new a");
     place(commitJournalName, "{ \"renames\": [\"a.bin\"");
     std::wstring blocked;
-    EXPECT_TRUE(completeCommit(installDir, blocked));
+    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
     EXPECT_FALSE(pathExists(at(commitJournalName)));
     EXPECT_EQ(readFileBytes(at(L"a.bin")), "old a");
     EXPECT_FALSE(pathExists(at(L"install.json")));

@@ -65,11 +65,13 @@ protected:
         appState.installDir = installDir;
         appState.removeUserData = false;
         appState.phase.store(Running);
+        appState.lockWaitMs = 1500;  // a file that stays on purpose need not hold a case up for long
         createRegistryEntry();
     }
     void TearDown() override {
         RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
         appState.removeUserData = false;
+        appState.lockWaitMs = kLockWaitMs;
         appState.installDir.clear();
         appState.phase.store(Ready);
     }
