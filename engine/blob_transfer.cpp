@@ -221,7 +221,11 @@ bool transferFile(size_t position, size_t count, const ManifestFile& file) {
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
     Step step = isValidCachedBlob(blob.complete, file) ? Step::Done : downloadBlob(blob, file);
     const std::wstring staged = target + L".new";
-    if (step == Step::Done) step = unpackIntoStaged(blob.complete, file, staged);
+    if (step == Step::Done) {
+        step = unpackIntoStaged(blob.complete, file, staged);
+        // A blob whose digest holds but whose file does not would fail every retry from the cache.
+        if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
+    }
     if (step != Step::Done) {
         DeleteFileW(staged.c_str());  // a partial file must not fill the disk
         reportStep(step, shownPath, target);

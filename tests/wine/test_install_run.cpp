@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/release_check.h"
 #include "engine/blob_transfer.h"
@@ -206,6 +208,44 @@ TEST_F(CachedTransfer, AValidCachedBlobIsStagedWithoutTheNetwork) {
     EXPECT_EQ(appState.phase.load(), Running);
 }
 
+TEST_F(CachedTransfer, AFileBeyond4GiBIsStagedFromABlobBeyond4GiB) {
+    // 4 GiB + 1 MiB of zeros in raw 64 MiB chunks: offsets, sizes and digests all pass 2^32. The chunks' bytes
+    // are holes of a sparse file; only the header and the length words are written.
+    const uint64_t total = (uint64_t(1) << 32) + (uint64_t(1) << 20);
+    const uint64_t chunk = kLzmsMaxChunkSize;
+    ManifestFile file;
+    file.path = "big/zeros.bin";
+    file.size = total;
+    // python3: hashlib.sha256 over the 4 GiB + 1 MiB zeros, and over the blob written here
+    file.sha256 = "829816e339ff597ec3ada4c30fc840d3f2298444169d242952a54bcf3fcd7747";
+    file.csha256 = "175a46f4f6a6ed0845c7ce2979783d05b7005b0cb4ade4dd52143772d53761e1";
+    const std::wstring blobPath = at(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms");
+    ASSERT_TRUE(createFolderTree(parentFolder(blobPath)));
+    {
+        UniqueHandle blob = openForWriting(blobPath, true);
+        ASSERT_TRUE(blob);
+        uint8_t header[kLzmsHeaderSize];
+        writeLzmsHeader(LzmsContainerHeader{total, chunk}, header);
+        ASSERT_TRUE(writeAll(blob.get(), header, sizeof header));
+        uint64_t position = kLzmsHeaderSize;
+        for (uint64_t produced = 0; produced < total; produced += chunk) {
+            const uint32_t length = uint32_t(std::min(chunk, total - produced));
+            ASSERT_TRUE(truncateAt(blob.get(), position));
+            ASSERT_TRUE(writeAll(blob.get(), &length, sizeof length));
+            position += sizeof length + length;
+        }
+        ASSERT_TRUE(truncateAt(blob.get(), position));
+    }
+    file.csize = total + kLzmsHeaderSize + 4 * ((total + chunk - 1) / chunk);
+    ASSERT_TRUE(transferFile(1, 1, file)) << toUtf8(getErrorText());
+    uint64_t staged = 0;
+    EXPECT_TRUE(fileSizeOf(at(L"big\\zeros.bin.new"), staged));
+    EXPECT_EQ(staged, total);
+    EXPECT_EQ(appState.bytesDone.load(), file.csize);
+    DeleteFileW(at(L"big\\zeros.bin.new").c_str());
+    DeleteFileW(blobPath.c_str());
+}
+
 TEST_F(CachedTransfer, TheStatusAndMessagesShowTheReleasePathWithBackslashes) {
     ManifestFile file = emptyFile;
     file.path = "sub/dir/empty.dat";
@@ -231,6 +271,8 @@ TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
     EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
     EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size()) << "a valid cached blob counts even when unpacking fails";
     EXPECT_FALSE(pathExists(at(L"sub")));
+    EXPECT_FALSE(pathExists(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms")))
+        << "a blob that cannot give the file is no use to a retry";
 }
 
 TEST_F(CachedTransfer, ACachedBlobPackedInOtherBlocksIsNotUsed) {
