@@ -11,6 +11,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/install_record.h"
 #include "engine/recorded_files.h"
+#include "engine/staged_commit.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
 #include "platform/lock_retry.h"
@@ -70,6 +71,7 @@ void removeInstalledFiles(const std::wstring& installDir) {
         if (isSafeRecordKey(entry.key())) deleteRecordedFile(installDir, entry.key() + ".new", wait);
         deleteRecordedFile(installDir, entry.key(), wait);
     }
+    discardCommit(installDir, wait);
     deleteRecordedFile(installDir, toUtf8(installRecordName), wait);
     // Blobs kept for a retry; a first install that failed has no record yet, so the folder's name decides.
     if (!isProtectedFolder(installDir)) deleteTree(pathJoin(installDir, downloadCacheName));

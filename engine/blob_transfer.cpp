@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <new>
 #include <vector>
 
 #include "app/app_state.h"
@@ -10,6 +12,7 @@
 #include "platform/lock_retry.h"
 #include "platform/http.h"
 #include "platform/lzms.h"
+#include "platform/lzms_container.h"
 #include "platform/setup_log.h"
 #include "platform/text.h"
 
@@ -18,26 +21,189 @@ const wchar_t* const downloadCacheName = L"update-cache";
 namespace {
 
 const wchar_t kBlobPathPrefix[] = L"/maketor/app/blobs/";
+const wchar_t kPartialSuffix[] = L".part";
+// Cached files are hashed in pieces of this size, so memory stays flat whatever their length.
+constexpr size_t kReadPiece = size_t(1) << 20;
+constexpr size_t kChunkLengthWordSize = 4;
 
-std::string sha256Of(const std::string& bytes) {
-    return sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+enum class Step { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
+
+struct BlobPaths {
+    std::wstring complete;  // <sha256>.lzms, only ever a blob whose digest matched
+    std::wstring partial;   // <sha256>.lzms.part, the blob as far as it has arrived
+};
+
+BlobPaths blobPathsOf(const ManifestFile& file) {
+    const std::wstring cache = pathJoin(appState.installDir, downloadCacheName);
+    const std::wstring complete = pathJoin(cache, toUtf16(file.sha256) + L".lzms");
+    return {complete, complete + kPartialSuffix};
 }
 
-// A cached blob counts only when its digest matches; anything else reads as no blob.
-bool readValidCachedBlob(const ManifestFile& file, std::string& blob) {
-    const std::wstring cached =
-        pathJoin(pathJoin(appState.installDir, downloadCacheName), toUtf16(file.sha256) + L".lzms");
-    if (!entryExists(cached) || !readWholeFile(cached, blob) || sha256Of(blob) != file.csha256) {
-        blob.clear();
-        return false;
+// Hashes from the current position to the end of the file; false when a read fails.
+bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
+    std::vector<uint8_t> piece(kReadPiece);
+    length = 0;
+    for (;;) {
+        size_t got = 0;
+        if (!readUpTo(handle, piece.data(), piece.size(), got)) return false;
+        if (got == 0) return true;
+        addToSha256(hash, piece.data(), got);
+        length += got;
     }
-    appState.bytesDone.fetch_add(blob.size());
+}
+
+// A cached blob counts only when its digest matches; anything else reads as no blob (and is left alone: a
+// good copy replaces it once downloaded).
+bool isValidCachedBlob(const std::wstring& path, const ManifestFile& file) {
+    if (!entryExists(path)) return false;
+    UniqueHandle handle = openForReading(path);
+    Sha256Stream hash;
+    uint64_t length = 0;
+    if (!handle || !startSha256(hash) || !hashRestOfFile(handle.get(), hash, length)) return false;
+    if (finishSha256Hex(hash) != file.csha256) return false;
+    appState.bytesDone.fetch_add(length);
     return true;
 }
 
-bool unpacksToTheListedFile(const std::string& blob, const ManifestFile& file, std::vector<uint8_t>& unpacked) {
-    if (!unpackLzms(blob, file.size, unpacked) || unpacked.size() != file.size) return false;
-    return sha256Hex(unpacked.data(), unpacked.size()) == file.sha256;
+// What a download continues from: the part already received, hashed, its bytes counted as progress. A part
+// as long as the whole blob or longer cannot be continued and starts over.
+bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint64_t& have) {
+    if (!startSha256(hash)) return false;
+    uint64_t length = 0;
+    if (sizeOfOpenFile(part, length) && length > 0 && length < file.csize && hashRestOfFile(part, hash, have) &&
+        have == length) {
+        appState.bytesDone.fetch_add(have);
+        return true;
+    }
+    have = 0;
+    return truncateAt(part, 0) && startSha256(hash);
+}
+
+// One request for the rest of the blob, appended to the part as it arrives. A server that answers with the
+// whole body instead of the range makes the part start over.
+Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, const ManifestFile& file) {
+    UniqueHandle part = openForWriting(paths.partial, false);
+    Sha256Stream hash;
+    uint64_t have = 0;
+    if (!part || !resumePart(part.get(), file, hash, have)) return Step::NotWritten;
+
+    bool written = true;
+    BodySink sink;
+    sink.start = [&](uint64_t bodyStart, uint64_t) {
+        if (bodyStart == have) return true;
+        appState.bytesDone.fetch_sub(have);  // those bytes arrive again
+        have = 0;
+        written = truncateAt(part.get(), 0) && startSha256(hash);
+        return written;
+    };
+    sink.piece = [&](const uint8_t* data, size_t size) {
+        written = writeAll(part.get(), data, size);
+        addToSha256(hash, data, size);
+        return written;
+    };
+    const bool fetched = httpFetch(requestPath, have, sink, true);
+    uint64_t kept = 0;
+    const bool nothingKept = sizeOfOpenFile(part.get(), kept) && kept == 0;
+    part.reset();
+    if (nothingKept && !fetched) DeleteFileW(paths.partial.c_str());  // an empty part is no head start
+    if (!written) return Step::NotWritten;
+    if (!fetched) return appState.cancelRequested.load() ? Step::Cancelled : Step::NotDownloaded;
+    if (finishSha256Hex(hash) != file.csha256) {
+        DeleteFileW(paths.partial.c_str());  // whole but wrong: continuing it could never help
+        return Step::Damaged;
+    }
+    if (!MoveFileExW(paths.partial.c_str(), paths.complete.c_str(), MOVEFILE_REPLACE_EXISTING)) return Step::NotWritten;
+    return Step::Done;
+}
+
+// Downloads the blob into the cache. A part left by an interrupted run is continued; should the continued
+// blob prove wrong (the part held other bytes), it is fetched once more from its start.
+Step downloadBlob(const BlobPaths& paths, const ManifestFile& file) {
+    if (!createFolderTree(parentFolder(paths.partial))) return Step::NotWritten;
+    const std::wstring requestPath = kBlobPathPrefix + toUtf16(file.sha256) + L".lzms";
+    const bool resuming = entryExists(paths.partial);
+    const uint64_t countedBefore = appState.bytesDone.load();
+    const Step step = fetchIntoPart(requestPath, paths, file);
+    if (step != Step::Damaged || !resuming) return step;
+    appState.bytesDone.fetch_sub(appState.bytesDone.load() - countedBefore);  // those bytes arrive again
+    return fetchIntoPart(requestPath, paths, file);
+}
+
+// The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
+// (Windows stores it raw then), which also bounds what a damaged length word can make us allocate.
+const uint8_t* readChunk(HANDLE blob, LzmsChunkUnpacker& unpacker, size_t unpackedSize, size_t& packedSize) {
+    uint8_t word[kChunkLengthWordSize];
+    size_t got = 0;
+    if (!readUpTo(blob, word, sizeof word, got) || got != sizeof word) return nullptr;
+    packedSize = size_t(word[0]) | size_t(word[1]) << 8 | size_t(word[2]) << 16 | size_t(word[3]) << 24;
+    if (packedSize == 0 || packedSize > unpackedSize) return nullptr;
+    uint8_t* const packed = lzmsChunkInput(unpacker, packedSize);
+    if (!packed || !readUpTo(blob, packed, packedSize, got) || got != packedSize) return nullptr;
+    return packed;
+}
+
+bool isAtEnd(HANDLE blob) {
+    uint8_t extra = 0;
+    size_t got = 0;
+    return readUpTo(blob, &extra, 1, got) && got == 0;
+}
+
+// Unpacks the cached blob chunk by chunk into the staged file, hashing what it writes. The blob's header is
+// checked before anything is created on disk.
+Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, const std::wstring& staged) {
+    UniqueHandle blob = openForReading(blobPath);
+    uint8_t headerBytes[kLzmsHeaderSize];
+    size_t got = 0;
+    LzmsContainerHeader header;
+    if (!blob || !readUpTo(blob.get(), headerBytes, sizeof headerBytes, got) ||
+        !readLzmsHeader(headerBytes, got, header) || header.totalSize != file.size)
+        return Step::Damaged;
+
+    createFolderTree(parentFolder(staged));
+    UniqueHandle out = openForWriting(staged, true);
+    if (!out) return Step::NotWritten;
+    LzmsChunkUnpacker unpacker;
+    Sha256Stream hash;
+    std::vector<uint8_t> unpacked;
+    try {
+        unpacked.resize(size_t(std::min(header.chunkSize, header.totalSize)));
+    } catch (const std::bad_alloc&) {
+        return Step::NotWritten;
+    }
+    if (!openLzmsChunkUnpacker(unpacker) || !startSha256(hash)) return Step::NotWritten;
+    for (uint64_t produced = 0; produced < header.totalSize;) {
+        if (appState.cancelRequested.load()) return Step::Cancelled;
+        const size_t chunkSize = size_t(std::min(header.chunkSize, header.totalSize - produced));
+        size_t packedSize = 0;
+        if (!readChunk(blob.get(), unpacker, chunkSize, packedSize) ||
+            !unpackLzmsChunk(unpacker, packedSize, unpacked.data(), chunkSize))
+            return Step::Damaged;
+        addToSha256(hash, unpacked.data(), chunkSize);
+        if (!writeAll(out.get(), unpacked.data(), chunkSize)) return Step::NotWritten;
+        produced += chunkSize;
+    }
+    if (!isAtEnd(blob.get()) || finishSha256Hex(hash) != file.sha256) return Step::Damaged;
+    return Step::Done;
+}
+
+// Reports the failure of a step; target is the file's full path as shown to the user.
+void reportStep(Step step, const std::wstring& shownPath, const std::wstring& target) {
+    switch (step) {
+        case Step::Done:
+            return;
+        case Step::Cancelled:
+            reportFailure(L"Установка отменена.");
+            return;
+        case Step::NotDownloaded:
+            reportFailure(L"Не скачан " + shownPath + L" — проверьте интернет и повторите.");
+            return;
+        case Step::Damaged:
+            reportFailure(L"Файл " + shownPath + L" повреждён при загрузке — повторите.");
+            return;
+        case Step::NotWritten:
+            reportFailure(L"Не записать " + target);
+            return;
+    }
 }
 
 }  // namespace
@@ -47,40 +213,22 @@ bool transferFile(size_t position, size_t count, const ManifestFile& file) {
         reportFailure(L"Установка отменена.");
         return false;
     }
-    const std::wstring path = toUtf16(file.path);
-    setStatus(L"Скачивание " + std::to_wstring(position) + L" из " + std::to_wstring(count) + L": " + path);
+    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
+    const std::wstring target = pathJoin(appState.installDir, shownPath);
+    setStatus(L"Скачивание " + std::to_wstring(position) + L" из " + std::to_wstring(count) + L": " + shownPath);
 
-    std::string blob;
-    const bool fromCache = readValidCachedBlob(file, blob);
-    if (!fromCache && !httpGet(kBlobPathPrefix + toUtf16(file.sha256) + L".lzms", blob, true)) {
-        if (appState.cancelRequested.load())
-            reportFailure(L"Установка отменена.");
-        else
-            reportFailure(L"Не скачан " + path + L" — проверьте интернет и повторите.");
-        return false;
+    const BlobPaths blob = blobPathsOf(file);
+    // A blob the cache cannot take (a full disk) is reported under the file it is for.
+    Step step = isValidCachedBlob(blob.complete, file) ? Step::Done : downloadBlob(blob, file);
+    const std::wstring staged = target + L".new";
+    if (step == Step::Done) {
+        step = unpackIntoStaged(blob.complete, file, staged);
+        // A blob whose digest holds but whose file does not would fail every retry from the cache.
+        if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
     }
-
-    std::vector<uint8_t> unpacked;
-    const bool blobIntact = fromCache || sha256Of(blob) == file.csha256;
-    if (!blobIntact || !unpacksToTheListedFile(blob, file, unpacked)) {
-        reportFailure(L"Файл " + path + L" повреждён при загрузке — повторите.");
-        return false;
-    }
-    blob = std::string();  // release the blob before the file is written
-
-    const std::wstring target = pathJoin(appState.installDir, path);
-    const std::wstring temporary = target + L".new";
-    createFolderTree(parentFolder(target));
-    if (!writeWholeFile(temporary, unpacked.data(), unpacked.size(), false)) {
-        reportFailure(L"Не записать " + target);
-        return false;
-    }
-    const bool replaced = retryWhileLocked(target, [&] {
-        return MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    }, runLockWait());
-    if (!replaced) {
-        DeleteFileW(temporary.c_str());
-        reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
+    if (step != Step::Done) {
+        DeleteFileW(staged.c_str());  // a partial file must not fill the disk
+        reportStep(step, shownPath, target);
         return false;
     }
     return true;

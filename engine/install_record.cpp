@@ -10,8 +10,6 @@ const wchar_t* const installRecordName = L"install.json";
 
 namespace {
 
-const wchar_t kNewRecordName[] = L"install.json.new";
-
 std::string withCrLf(const std::string& text) {
     std::string out;
     out.reserve(text.size() + text.size() / 16);
@@ -45,15 +43,11 @@ std::string installRecordText(const Manifest& manifest, const std::array<bool, 5
 
 void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest,
                         const std::array<bool, 5>& selectedComponents) {
-    const std::string text = installRecordText(manifest, selectedComponents);
-    const std::wstring newPath = pathJoin(installDir, kNewRecordName);
-    if (!writeWholeFile(newPath, text.data(), text.size(), true)) {
-        DeleteFileW(newPath.c_str());
-        return;
-    }
-    const std::wstring recordPath = pathJoin(installDir, installRecordName);
-    if (!MoveFileExW(newPath.c_str(), recordPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-        DeleteFileW(newPath.c_str());
+    writeInstallRecordText(installDir, installRecordText(manifest, selectedComponents));
+}
+
+void writeInstallRecordText(const std::wstring& installDir, const std::string& text) {
+    replaceFileContent(pathJoin(installDir, installRecordName), text.data(), text.size());
 }
 
 InstallRecord readInstallRecord(const std::wstring& installDir) {

@@ -13,6 +13,7 @@
 #include "engine/install_record.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
+#include "engine/staged_commit.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -28,8 +29,7 @@ const DWORD kApplicationExitWaitMs = 60000;
 std::wstring fileIdentityOf(const std::wstring& installDir, const std::string& path) {
     std::wstring wide = fullPathOf(pathJoin(installDir, toUtf16(path)));
     if (wide.empty()) wide = toUtf16(path);  // no full path: compared as written, with one separator kind
-    for (wchar_t& c : wide)
-        if (c == L'/') c = L'\\';
+    wide = withBackslashes(std::move(wide));
     if (wide.empty()) return wide;
     std::wstring upper(wide.size(), L'\0');
     const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
@@ -107,6 +107,53 @@ void createShortcuts(const std::wstring& applicationPath) {
         createShortcut(linkPathIn(FOLDERID_Desktop, shortcutName), applicationPath);
 }
 
+// A failed run leaves the installation as it was: the staged files go, so that a full disk is freed.
+void removeStagedFiles(const std::wstring& installDir, const std::vector<const ManifestFile*>& staged) {
+    for (const ManifestFile* file : staged) {
+        const std::wstring target = recordedFilePath(installDir, file->path);
+        if (!target.empty()) DeleteFileW((target + L".new").c_str());
+    }
+}
+
+// Reports the failure itself.
+bool finishInterruptedCommit(const std::wstring& installDir) {
+    std::wstring blockedTarget;
+    if (completeCommit(installDir, runLockWait(), blockedTarget)) return true;
+    reportFailure(L"Файл занят: " + blockedTarget + L" — закройте макетор.");
+    return false;
+}
+
+// Every file is staged: the renames, deletions and the record, through the journal. A target that another
+// process holds stops the run before the first rename, so the installation stays as it was. Reports the
+// failure itself.
+bool commitStagedFiles(const std::wstring& installDir, const RunPlan& plan, std::vector<std::string> dropped,
+                       std::string recordText) {
+    CommitJournal journal;
+    const LockWait wait = runLockWait();
+    for (const ManifestFile* file : plan.fetchList) {
+        const std::wstring target = pathJoin(installDir, withBackslashes(toUtf16(file->path)));
+        const bool free = retryWhileLocked(target, [&] {
+            if (!isFileInUse(target)) return true;
+            SetLastError(ERROR_SHARING_VIOLATION);
+            return false;
+        }, wait);
+        if (!free) {
+            removeStagedFiles(installDir, plan.fetchList);
+            reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
+            return false;
+        }
+        journal.renames.push_back(file->path);
+    }
+    journal.deletions = std::move(dropped);
+    journal.recordText = std::move(recordText);
+    if (!writeCommitJournal(installDir, journal)) {
+        removeStagedFiles(installDir, plan.fetchList);
+        reportFailure(L"Не записать " + pathJoin(installDir, commitJournalName));
+        return false;
+    }
+    return finishInterruptedCommit(installDir);
+}
+
 }  // namespace
 
 RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
@@ -122,14 +169,16 @@ RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
     return plan;
 }
 
-void deleteDroppedFiles(const Manifest& manifest, const nlohmann::json& recordedFiles,
-                        const std::array<bool, 5>& selectedComponents, const std::wstring& installDir) {
+std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohmann::json& recordedFiles,
+                                           const std::array<bool, 5>& selectedComponents,
+                                           const std::wstring& installDir) {
     std::unordered_set<std::wstring> kept;
     for (const ManifestFile& file : manifest.files)
         if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(installDir, file.path));
+    std::vector<std::string> dropped;
     for (const auto& entry : recordedFiles.items())
-        if (kept.count(fileIdentityOf(installDir, entry.key())) == 0)
-            deleteRecordedFile(installDir, entry.key(), runLockWait());
+        if (kept.count(fileIdentityOf(installDir, entry.key())) == 0) dropped.push_back(entry.key());
+    return dropped;
 }
 
 void installRun() {
@@ -153,18 +202,24 @@ void installRun() {
         return;
     }
 
+    if (!finishInterruptedCommit(installDir)) return;
+
     const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
     const std::array<bool, 5> selected = appState.selectedComponents;
     const RunPlan plan = planRun(manifest, recordedFiles, selected, installDir);
     appState.bytesTotal.exchange(plan.downloadTotal);
 
     const size_t count = plan.fetchList.size();
-    for (size_t i = 0; i < count; ++i)
-        if (!transferFile(i + 1, count, *plan.fetchList[i])) return;
-
-    deleteDroppedFiles(manifest, recordedFiles, selected, installDir);
+    for (size_t i = 0; i < count; ++i) {
+        if (!transferFile(i + 1, count, *plan.fetchList[i])) {
+            removeStagedFiles(installDir, plan.fetchList);
+            return;
+        }
+    }
+    if (!commitStagedFiles(installDir, plan, droppedRecordKeys(manifest, recordedFiles, selected, installDir),
+                           installRecordText(manifest, selected)))
+        return;
     deleteTree(pathJoin(installDir, downloadCacheName));
-    writeInstallRecord(installDir, manifest, selected);
     createShortcuts(applicationPath);
     writeUninstallEntry(manifest, plan.installedSize);
     setInstalledVersion(manifest.version);

@@ -1,5 +1,6 @@
 #pragma once
-// Worker body in Install and Update modes: manifest, plan, transfer, clean-up, record, shortcuts, entry.
+// Worker body in Install and Update modes: manifest, plan, every changed file staged, then one commit
+// (renames, dropped files, record), shortcuts, entry.
 #include <array>
 #include <cstdint>
 #include <string>
@@ -19,9 +20,10 @@ struct RunPlan {
 // another size on disk.
 RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
                 const std::array<bool, 5>& selectedComponents, const std::wstring& installDir);
-// Deletes each recorded file that the new installation no longer contains (dropped from the release, or
-// of a component no longer selected), with the folders this leaves empty.
-void deleteDroppedFiles(const Manifest& manifest, const nlohmann::json& recordedFiles,
-                        const std::array<bool, 5>& selectedComponents, const std::wstring& installDir);
+// The keys of the recorded files that the new installation no longer contains (dropped from the release, or
+// of a component no longer selected); the commit deletes them.
+std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohmann::json& recordedFiles,
+                                           const std::array<bool, 5>& selectedComponents,
+                                           const std::wstring& installDir);
 
 void installRun();

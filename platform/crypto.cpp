@@ -43,26 +43,41 @@ std::string rebuildReleaseKeyText() {
 
 }  // namespace
 
-std::vector<uint8_t> sha256Digest(const uint8_t* data, size_t size) {
-    const UniqueAlgorithmProvider provider = openProvider(BCRYPT_SHA256_ALGORITHM);
-    if (!provider) return {};
+bool startSha256(Sha256Stream& stream) {
+    stream.failed = true;
+    stream.hash.reset();
+    if (!stream.provider) stream.provider = openProvider(BCRYPT_SHA256_ALGORITHM);
+    if (!stream.provider) return false;
     BCRYPT_HASH_HANDLE rawHash = nullptr;
-    if (!BCRYPT_SUCCESS(BCryptCreateHash(provider.get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return {};
-    const UniqueHashObject hash(rawHash);
-    for (size_t offset = 0; offset < size;) {
+    if (!BCRYPT_SUCCESS(BCryptCreateHash(stream.provider.get(), &rawHash, nullptr, 0, nullptr, 0, 0))) return false;
+    stream.hash.reset(rawHash);
+    stream.failed = false;
+    return true;
+}
+
+void addToSha256(Sha256Stream& stream, const uint8_t* data, size_t size) {
+    for (size_t offset = 0; offset < size && !stream.failed;) {
         const ULONG piece = ULONG(std::min(size - offset, kHashPieceBytes));
-        // A failed piece would leave the digest of other bytes: no digest at all is the honest answer.
-        if (!BCRYPT_SUCCESS(BCryptHashData(hash.get(), const_cast<PUCHAR>(data + offset), piece, 0))) return {};
+        if (!BCRYPT_SUCCESS(BCryptHashData(stream.hash.get(), const_cast<PUCHAR>(data + offset), piece, 0)))
+            stream.failed = true;
         offset += piece;
     }
+}
+
+namespace {
+
+std::vector<uint8_t> finishSha256(Sha256Stream& stream) {
     std::vector<uint8_t> digest(kDigestBytes);
-    if (!BCRYPT_SUCCESS(BCryptFinishHash(hash.get(), digest.data(), kDigestBytes, 0))) return {};
+    const bool finished =
+        !stream.failed && BCRYPT_SUCCESS(BCryptFinishHash(stream.hash.get(), digest.data(), kDigestBytes, 0));
+    stream.failed = true;
+    stream.hash.reset();
+    if (!finished) digest.clear();
     return digest;
 }
 
-std::string sha256Hex(const uint8_t* data, size_t size) {
+std::string hexOf(const std::vector<uint8_t>& digest) {
     static const char kHexDigits[] = "0123456789abcdef";
-    const std::vector<uint8_t> digest = sha256Digest(data, size);
     std::string hex;
     hex.reserve(digest.size() * 2);
     for (const uint8_t byte : digest) {
@@ -71,6 +86,19 @@ std::string sha256Hex(const uint8_t* data, size_t size) {
     }
     return hex;
 }
+
+}  // namespace
+
+std::string finishSha256Hex(Sha256Stream& stream) { return hexOf(finishSha256(stream)); }
+
+std::vector<uint8_t> sha256Digest(const uint8_t* data, size_t size) {
+    Sha256Stream stream;
+    if (!startSha256(stream)) return {};
+    addToSha256(stream, data, size);
+    return finishSha256(stream);
+}
+
+std::string sha256Hex(const uint8_t* data, size_t size) { return hexOf(sha256Digest(data, size)); }
 
 std::vector<uint8_t> decodeBase64(const std::string& text) {
     // The decoder takes a 32-bit length; a zero length would mean "up to the first NUL".

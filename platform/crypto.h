@@ -5,6 +5,22 @@
 #include <string>
 #include <vector>
 
+#include "platform/handles.h"
+
+// A SHA-256 fed piece by piece, for data that is never whole in memory. A failed step poisons it, so that
+// finishing gives no digest rather than the digest of other bytes.
+struct Sha256Stream {
+    UniqueAlgorithmProvider provider;
+    UniqueHashObject hash;
+    bool failed = true;
+};
+// Starts (or starts over) a digest; false when the platform cannot hash.
+bool startSha256(Sha256Stream& stream);
+void addToSha256(Sha256Stream& stream, const uint8_t* data, size_t size);
+// 64 lowercase hex digits of everything added; empty after any failure. The stream must be started again
+// before further use.
+std::string finishSha256Hex(Sha256Stream& stream);
+
 // 64 lowercase hex digits; empty when the platform cannot hash.
 std::string sha256Hex(const uint8_t* data, size_t size);
 // The 32-byte digest; empty when the platform cannot hash.

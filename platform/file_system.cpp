@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <vector>
 
-#include "platform/handles.h"
 
 namespace {
 
@@ -64,38 +64,80 @@ bool createFolderTree(const std::wstring& path) {
 
 bool readWholeFile(const std::wstring& path, std::string& bytes) {
     bytes.clear();
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!file) return false;
-    LARGE_INTEGER length{};
-    if (!GetFileSizeEx(file.get(), &length) || length.QuadPart < 0) return false;
-    bytes.resize(static_cast<size_t>(length.QuadPart));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const DWORD want = static_cast<DWORD>(std::min(bytes.size() - done, kIoChunk));
-        DWORD got = 0;
-        if (!ReadFile(file.get(), &bytes[done], want, &got, nullptr)) return false;
-        if (got == 0) break;  // the file shrank while we read it
-        done += got;
-    }
-    bytes.resize(done);
+    UniqueHandle file = openForReading(path);
+    uint64_t length = 0;
+    if (!file || !sizeOfOpenFile(file.get(), length) || length > SIZE_MAX) return false;
+    bytes.resize(static_cast<size_t>(length));
+    size_t got = 0;
+    if (!readUpTo(file.get(), bytes.data(), bytes.size(), got)) return false;
+    bytes.resize(got);  // the file may have shrunk while we read it
     return true;
 }
 
 bool writeWholeFile(const std::wstring& path, const void* data, size_t size, bool flushToDisk) {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) return false;
+    UniqueHandle file = openForWriting(path, true);
+    if (!file || !writeAll(file.get(), data, size)) return false;
+    return !flushToDisk || FlushFileBuffers(file.get());
+}
+
+bool replaceFileContent(const std::wstring& path, const void* data, size_t size) {
+    const std::wstring newPath = path + L".new";
+    if (writeWholeFile(newPath, data, size, true) &&
+        MoveFileExW(newPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+        return true;
+    DeleteFileW(newPath.c_str());
+    return false;
+}
+
+UniqueHandle openForReading(const std::wstring& path) {
+    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+}
+
+UniqueHandle openForWriting(const std::wstring& path, bool truncate) {
+    return UniqueHandle(CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    truncate ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+bool sizeOfOpenFile(HANDLE file, uint64_t& size) {
+    LARGE_INTEGER length{};
+    if (!GetFileSizeEx(file, &length) || length.QuadPart < 0) return false;
+    size = static_cast<uint64_t>(length.QuadPart);
+    return true;
+}
+
+bool readUpTo(HANDLE file, void* data, size_t size, size_t& got) {
+    auto* bytes = static_cast<uint8_t*>(data);
+    got = 0;
+    while (got < size) {
+        const DWORD want = static_cast<DWORD>(std::min(size - got, kIoChunk));
+        DWORD read = 0;
+        if (!ReadFile(file, bytes + got, want, &read, nullptr)) return false;
+        if (read == 0) break;
+        got += read;
+    }
+    return true;
+}
+
+bool writeAll(HANDLE file, const void* data, size_t size) {
     const auto* bytes = static_cast<const uint8_t*>(data);
     size_t done = 0;
     while (done < size) {
         const DWORD want = static_cast<DWORD>(std::min(size - done, kIoChunk));
         DWORD written = 0;
-        if (!WriteFile(file.get(), bytes + done, want, &written, nullptr) || written != want) return false;
+        if (!WriteFile(file, bytes + done, want, &written, nullptr) || written != want) return false;
         done += written;
     }
-    return !flushToDisk || FlushFileBuffers(file.get());
+    return true;
 }
+
+bool truncateAt(HANDLE file, uint64_t offset) {
+    LARGE_INTEGER position{};
+    position.QuadPart = static_cast<LONGLONG>(offset);
+    return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+bool seekToEnd(HANDLE file) { return SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_END) != FALSE; }
 
 bool deleteFileOrEmptyFolder(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());

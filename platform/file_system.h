@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/handles.h"
+
 // The path without its last element ("C:\a\b" -> "C:\a", "a/b" -> "a"); empty when there is no separator.
 std::wstring parentFolder(const std::wstring& path);
 // A file or folder of that name exists (an error while probing counts as absent).
@@ -18,6 +20,23 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 // Creates or truncates the file and writes the bytes; with flushToDisk the data reaches the disk before the
 // handle closes. False when the open or a write failed (a partial file may remain).
 bool writeWholeFile(const std::wstring& path, const void* data, size_t size, bool flushToDisk);
+// Writes the bytes to path + ".new", flushed to disk, then renames that over path, so that a crash leaves either
+// the old file or the new one. False (and no ".new" left) when either step failed.
+bool replaceFileContent(const std::wstring& path, const void* data, size_t size);
+// Opens an existing file for sequential reading; invalid when that fails.
+UniqueHandle openForReading(const std::wstring& path);
+// Opens a file for writing: truncated (created when missing), or kept as it is for appending or rewriting.
+UniqueHandle openForWriting(const std::wstring& path, bool truncate);
+// Size of an open file; false when it cannot be read.
+bool sizeOfOpenFile(HANDLE file, uint64_t& size);
+// Reads up to size bytes, fewer only at the end of the file; false on a read error.
+bool readUpTo(HANDLE file, void* data, size_t size, size_t& got);
+// Writes all size bytes at the current position; false when any of them could not be written.
+bool writeAll(HANDLE file, const void* data, size_t size);
+// Moves the position to offset and makes it the end of the file.
+bool truncateAt(HANDLE file, uint64_t offset);
+// Moves the position to the end of the file.
+bool seekToEnd(HANDLE file);
 // Deletes one file, or one folder if it is empty, read-only or not. True when nothing is left at the path;
 // callers that only tidy up ignore the result. On failure GetLastError holds the removal's error.
 bool deleteFileOrEmptyFolder(const std::wstring& path);

@@ -1,10 +1,10 @@
 #include "platform/lzms.h"
 
-#include "platform/handles.h"
-#include "platform/lzms_decoder.h"
-
 #include <cstdint>
+#include <cstring>
 #include <new>
+
+#include "platform/lzms_container.h"
 
 namespace {
 
@@ -83,4 +83,53 @@ bool unpackLzms(const std::string& blob, uint64_t expectedSize, std::vector<uint
     } catch (const std::bad_alloc&) {
         return false;
     }
+}
+
+namespace {
+
+constexpr size_t kChunkLengthWordSize = 4;
+constexpr size_t kChunkContainerRoom = kLzmsHeaderSize + kChunkLengthWordSize;
+
+}  // namespace
+
+bool openLzmsChunkUnpacker(LzmsChunkUnpacker& unpacker) {
+    try {
+        const CompressionApi& api = compressionApi();
+        void* created = nullptr;
+        if (isAvailable(api) && api.createDecompressor(kCompressAlgorithmLzms, nullptr, &created)) {
+            unpacker.platformDecompressor = UniqueDecompressor(created, DecompressorCloser{api.closeDecompressor});
+            return true;
+        }
+        unpacker.ownDecoder = newLzmsChunkDecoder();
+        return unpacker.ownDecoder != nullptr;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+uint8_t* lzmsChunkInput(LzmsChunkUnpacker& unpacker, size_t packedSize) {
+    if (packedSize > SIZE_MAX - kChunkContainerRoom) return nullptr;
+    try {
+        if (unpacker.container.size() < kChunkContainerRoom + packedSize)
+            unpacker.container.resize(kChunkContainerRoom + packedSize);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    return unpacker.container.data() + kChunkContainerRoom;
+}
+
+bool unpackLzmsChunk(LzmsChunkUnpacker& unpacker, size_t packedSize, uint8_t* out, size_t outSize) {
+    if (outSize == 0 || outSize > kLzmsMaxChunkSize || unpacker.container.size() < kChunkContainerRoom + packedSize)
+        return false;
+    uint8_t* const packed = unpacker.container.data() + kChunkContainerRoom;
+    if (unpacker.ownDecoder) return decodeLzmsChunk(*unpacker.ownDecoder, packed, packedSize, out, outSize);
+    if (!unpacker.platformDecompressor || packedSize > UINT32_MAX) return false;
+    uint8_t* const container = unpacker.container.data();
+    writeLzmsHeader(LzmsContainerHeader{outSize, outSize}, container);
+    const uint32_t lengthWord = uint32_t(packedSize);
+    for (size_t i = 0; i < kChunkLengthWordSize; ++i) container[kLzmsHeaderSize + i] = uint8_t(lengthWord >> (8 * i));
+    SIZE_T written = 0;
+    const BOOL decompressed = compressionApi().decompress(unpacker.platformDecompressor.get(), container,
+                                                          kChunkContainerRoom + packedSize, out, outSize, &written);
+    return decompressed && written == outSize;
 }

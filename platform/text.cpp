@@ -33,3 +33,9 @@ std::wstring pathJoin(const std::wstring& folder, const std::wstring& name) {
     if (last == L'\\' || last == L'/') return folder + windowsName;
     return folder + L'\\' + windowsName;
 }
+
+std::wstring withBackslashes(std::wstring path) {
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    return path;
+}

@@ -152,20 +152,20 @@ class Bench:
         return peak[0]
 
     def memory(self):
-        print("\n== Peak memory of an install whose largest file is 256 MiB (goal: <= 2 x 256 MiB + 40 MiB)")
-        files = {"maketor.exe": harness.standin_bytes(), "data/world.bin": noise(256 * MIB, "world"),
-                 "data/small.bin": text_bytes(100_000, "small")}
-        release = self.release("1.0.0", files)
+        print("\n== Peak memory of an install whose largest file is 256 MiB, against a 3-file release "
+              "(goal: <= +160 MiB)")
+        small_files = {"maketor.exe": harness.standin_bytes(), "data/small.bin": text_bytes(100_000, "small"),
+                       "data/notes.bin": noise(100_000, "notes")}
+        large = self.release("1.0.0", dict(small_files, **{"data/world.bin": noise(256 * MIB, "world")}))
         seconds = []
-        peak = self.peak_resident(lambda: seconds.append(self.install(self.folder("memory"), release)))
-        # The floor: the same process installing one small file. Under Wine it holds the software OpenGL
-        # (LLVM, Mesa) that the graphics detection maps, which a Windows desktop does not pay.
-        small = self.release("1.0.0", {"maketor.exe": harness.standin_bytes()})
+        peak = self.peak_resident(lambda: seconds.append(self.install(self.folder("memory"), large)))
+        # The floor: the same process installing the release without the large file. Under Wine it holds the
+        # software OpenGL (LLVM, Mesa) that the graphics detection maps, which a Windows desktop does not pay.
+        small = self.release("1.0.0", small_files)
         floor = self.peak_resident(lambda: self.install(self.folder("memory-small"), small))
-        goal = 2 * 256 * MIB + 40 * MIB
-        print(f"install: {seconds[0]:.2f} s; peak resident set of the setup process: {peak / MIB:.0f} MiB "
-              f"(goal <= {goal / MIB:.0f} MiB); a 1-file install peaks at {floor / MIB:.0f} MiB, so the large "
-              f"file costs {(peak - floor) / MIB:.0f} MiB (2 x 256 MiB held: the blob and the unpacked file)")
+        print(f"install: {seconds[0]:.2f} s; peak resident set of the setup process: {peak / MIB:.0f} MiB; "
+              f"the 3-file release peaks at {floor / MIB:.0f} MiB, so the large file costs "
+              f"{(peak - floor) / MIB:.0f} MiB (goal <= +160 MiB)")
 
 
 SCENARIOS = {"throughput": Bench.throughput, "many-files": Bench.many_files, "noop-update": Bench.noop_update,

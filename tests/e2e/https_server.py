@@ -7,11 +7,15 @@ command line by the demo and the benchmarks:
     https_server.py --root RELEASE_DIR --cert CERT.pem --key KEY.pem [--port N] [--log FILE]
                     [--slow PATH=SECONDS ...]
 
-Every request path is recorded in order (and appended to --log when given). Faults are set per request path
-(or for every path with "*"):
+Every request path is recorded in order (and appended to --log when given), and so is every Range header
+with the path it came with. A request "Range: bytes=N-" is answered 206 with the body from byte N (416 when N
+is past the end). Faults are set per request path (or for every path with "*"):
     ("status", 404 | 500 | ...)   answer with that status and a short body
     ("cut", N)                    send the headers for the whole body, then N bytes of it, then drop the connection
     ("slow", SECONDS)             send the body in small pieces spread over about SECONDS
+    ("no-range", None)            ignore Range headers: always the whole body with 200
+    ("short", N)                  announce the whole body's length, send N bytes fewer, then close
+    ("long", N)                   announce N bytes fewer than the body has, send all of it, then close
     ("answer", STATUS)            send the whole file under another status (203, or 206 with a Content-Range
                                   over all of it), or a 204 without body, then close the connection
 A path outside "/maketor/app/", or a file the release folder does not hold, is answered 404 and recorded
@@ -55,9 +59,30 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
         if fault and fault[0] == "answer":
             self.send_whole_body_as(fault[1], body)
             return
-        self.send_response(200)
+        first = self.range_start()
+        if first is not None:
+            honoured = not (fault and fault[0] == "no-range")
+            release.record_range(path, first, honoured)
+            first = first if honoured else None
+        if first is not None:
+            if first >= len(body):
+                self.send_small(416, b"range not satisfiable\n")
+                return
+            self.send_response(206)
+            self.send_header("Content-Range", f"bytes {first}-{len(body) - 1}/{len(body)}")
+            body = body[first:]
+        else:
+            self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(len(body)))
+        announced = len(body)
+        if fault and fault[0] == "short":
+            announced, body = len(body), body[: len(body) - fault[1]]
+        elif fault and fault[0] == "long":
+            announced = len(body) - fault[1]
+        self.send_header("Content-Length", str(announced))
+        if fault and fault[0] in ("short", "long"):
+            self.send_header("Connection", "close")
+            self.close_connection = True
         self.end_headers()
         if fault and fault[0] == "cut":
             self.wfile.write(body[: fault[1]])
@@ -67,6 +92,15 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
             self.send_slowly(body, fault[1])
         else:
             self.wfile.write(body)
+
+    def range_start(self):
+        """N of a "Range: bytes=N-" header, else None."""
+        value = self.headers.get("Range")
+        if value is None:
+            return None
+        if not value.startswith("bytes=") or not value.endswith("-") or not value[6:-1].isdigit():
+            return None
+        return int(value[6:-1])
 
     def send_small(self, status, body):
         self.send_response(status)
@@ -125,6 +159,7 @@ class ReleaseServer:
         self._lock = threading.Lock()
         self._paths = []
         self._unknown = []
+        self._ranges = []
         self._faults = {}
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert_file, key_file)
@@ -152,6 +187,18 @@ class ReleaseServer:
                 with open(self.log_file, "a", encoding="utf-8") as log:
                     log.write(path + "\n")
 
+    def record_range(self, path, first, honoured):
+        with self._lock:
+            self._ranges.append((path, first, honoured))
+            if self.log_file:
+                with open(self.log_file, "a", encoding="utf-8") as log:
+                    log.write(f"{path} Range: bytes={first}-{'' if honoured else ' (ignored)'}\n")
+
+    def range_requests(self):
+        """(path, first byte, honoured) of every request that carried a Range header, in order."""
+        with self._lock:
+            return list(self._ranges)
+
     def record_unknown(self, path):
         with self._lock:
             self._unknown.append(path)
@@ -173,6 +220,7 @@ class ReleaseServer:
         with self._lock:
             self._paths.clear()
             self._unknown.clear()
+            self._ranges.clear()
 
     # Faults --------------------------------------------------------------------------------------------------
     def set_fault(self, path, fault):

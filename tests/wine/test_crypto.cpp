@@ -70,6 +70,35 @@ TEST(Sha256, HashesEveryByteOfABufferBeyond4GiB) {
     EXPECT_EQ(hex, "3f2b9f5ab3792542b76e2deb6039c0beb8dbe514ec5184adb13af5e8b8703591");
 }
 
+TEST(Sha256Stream, PiecesOfAnySizeGiveTheDigestOfTheWhole) {
+    const std::string message = std::string(1000000, 'a');
+    const std::string whole = "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0";
+    const size_t pieceSizes[] = {1, 63, 64, 65, 4096, 999999, 1000000};
+    for (const size_t pieceSize : pieceSizes) {
+        Sha256Stream stream;
+        ASSERT_TRUE(startSha256(stream));
+        for (size_t offset = 0; offset < message.size(); offset += pieceSize) {
+            const size_t size = std::min(pieceSize, message.size() - offset);
+            addToSha256(stream, reinterpret_cast<const uint8_t*>(message.data()) + offset, size);
+        }
+        EXPECT_EQ(finishSha256Hex(stream), whole) << pieceSize;
+    }
+}
+
+TEST(Sha256Stream, StartingAgainForgetsWhatWasAddedAndFinishingEndsIt) {
+    Sha256Stream stream;
+    ASSERT_TRUE(startSha256(stream));
+    addToSha256(stream, reinterpret_cast<const uint8_t*>("stale"), 5);
+    ASSERT_TRUE(startSha256(stream));
+    addToSha256(stream, reinterpret_cast<const uint8_t*>("abc"), 3);
+    EXPECT_EQ(finishSha256Hex(stream), sha256HexOf("abc"));
+    EXPECT_EQ(finishSha256Hex(stream), "") << "a finished stream gives no second digest";
+    addToSha256(stream, reinterpret_cast<const uint8_t*>("abc"), 3);
+    EXPECT_EQ(finishSha256Hex(stream), "") << "nor takes bytes until started again";
+    Sha256Stream neverStarted;
+    EXPECT_EQ(finishSha256Hex(neverStarted), "");
+}
+
 TEST(DecodeBase64, DecodesTheStandardAlphabetWithPadding) {
     struct Case {
         const char* text;

@@ -4,11 +4,14 @@
 
 #include <shlobj.h>
 
+#include <algorithm>
+
 #include "app/app_state.h"
 #include "app/release_check.h"
 #include "engine/blob_transfer.h"
 #include "engine/install_run.h"
 #include "engine/recorded_files.h"
+#include "engine/staged_commit.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -33,6 +36,13 @@ ManifestFile fileOf(const char* path, const std::string& content, uint64_t csize
     file.sha256 = sha256Of(content);
     file.csize = csize;
     return file;
+}
+
+// What the commit does with the dropped files it was given.
+void deleteDropped(const Manifest& manifest, const nlohmann::json& recorded, const std::array<bool, 5>& selection,
+                   const std::wstring& installDir) {
+    for (const std::string& key : droppedRecordKeys(manifest, recorded, selection, installDir))
+        deleteRecordedFile(installDir, key);
 }
 
 class InstallFolder : public ::testing::Test, public ScratchInstallFolder {
@@ -102,7 +112,7 @@ TEST_F(InstallFolder, TrailingBackslashOnTheFolderStillStopsAtIt) {
 TEST_F(InstallFolder, DeleteStepNeverTakesTheFolderItself) {
     // An empty installation folder is the one thing such a key could remove.
     const nlohmann::json recorded = {{".", "a"}, {"./", "b"}, {".\\", "c"}, {"./.", "d"}, {"data/..", "e"}};
-    deleteDroppedFiles(Manifest{}, recorded, {true, true, true, true, true}, installDir);
+    deleteDropped(Manifest{}, recorded, {true, true, true, true, true}, installDir);
     EXPECT_TRUE(pathExists(installDir));
     EXPECT_EQ(readFileBytes(victim), "not ours");
 }
@@ -122,7 +132,7 @@ TEST_F(InstallFolder, DeleteStepKeepsSelectedFilesAndDropsTheRest) {
         {"../victim.txt", "e"}, {toUtf8(victim), "f"},
     };
     const std::array<bool, 5> withoutNvidia{true, false, false, false, false};
-    deleteDroppedFiles(manifest, recorded, withoutNvidia, installDir);
+    deleteDropped(manifest, recorded, withoutNvidia, installDir);
     EXPECT_TRUE(pathExists(at(L"maketor.exe")));
     EXPECT_FALSE(pathExists(at(L"nvngx_dlss.dll"))) << "its component is no longer selected";
     EXPECT_FALSE(pathExists(at(L"plugins"))) << "dropped file and the folders it leaves empty";
@@ -184,31 +194,66 @@ protected:
     ManifestFile emptyFile;
 };
 
-TEST_F(CachedTransfer, AValidCachedBlobIsPlacedWithoutTheNetwork) {
+TEST_F(CachedTransfer, AValidCachedBlobIsStagedWithoutTheNetwork) {
     ASSERT_EQ(emptyFile.sha256, kEmptySha256);
     cache(emptyFile, emptyBlob);
+    place(L"sub\\dir\\empty.dat", "old");
     place(L"sub\\dir\\empty.dat.new", "leftover of an interrupted run");
     ASSERT_TRUE(transferFile(2, 5, emptyFile)) << toUtf8(getErrorText());
     EXPECT_EQ(getStatus(), L"Скачивание 2 из 5: sub\\dir\\empty.dat");
     EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size());
-    EXPECT_TRUE(pathExists(at(L"sub\\dir\\empty.dat")));
-    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "");
-    EXPECT_FALSE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "old") << "the commit replaces the target, not the transfer";
+    EXPECT_TRUE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat.new")), "");
     EXPECT_EQ(appState.phase.load(), Running);
 }
 
-TEST_F(CachedTransfer, ATargetHeldOpenKeepsItsContent) {
-    cache(emptyFile, emptyBlob);
-    place(L"sub\\dir\\empty.dat", "old");
-    UniqueHandle holder(CreateFileW(at(L"sub\\dir\\empty.dat").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    EXPECT_FALSE(transferFile(1, 1, emptyFile));
-    EXPECT_EQ(getErrorText(), L"Файл занят: " + at(L"sub\\dir\\empty.dat") + L" — закройте макетор.");
-    EXPECT_EQ(appState.phase.load(), Failed);
-    holder.reset();
-    EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "old");
-    EXPECT_FALSE(pathExists(at(L"sub\\dir\\empty.dat.new")));
+TEST_F(CachedTransfer, AFileBeyond4GiBIsStagedFromABlobBeyond4GiB) {
+    // 4 GiB + 1 MiB of zeros in raw 64 MiB chunks: offsets, sizes and digests all pass 2^32. The chunks' bytes
+    // are holes of a sparse file; only the header and the length words are written.
+    const uint64_t total = (uint64_t(1) << 32) + (uint64_t(1) << 20);
+    const uint64_t chunk = kLzmsMaxChunkSize;
+    ManifestFile file;
+    file.path = "big/zeros.bin";
+    file.size = total;
+    // python3: hashlib.sha256 over the 4 GiB + 1 MiB zeros, and over the blob written here
+    file.sha256 = "829816e339ff597ec3ada4c30fc840d3f2298444169d242952a54bcf3fcd7747";
+    file.csha256 = "175a46f4f6a6ed0845c7ce2979783d05b7005b0cb4ade4dd52143772d53761e1";
+    const std::wstring blobPath = at(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms");
+    ASSERT_TRUE(createFolderTree(parentFolder(blobPath)));
+    {
+        UniqueHandle blob = openForWriting(blobPath, true);
+        ASSERT_TRUE(blob);
+        uint8_t header[kLzmsHeaderSize];
+        writeLzmsHeader(LzmsContainerHeader{total, chunk}, header);
+        ASSERT_TRUE(writeAll(blob.get(), header, sizeof header));
+        uint64_t position = kLzmsHeaderSize;
+        for (uint64_t produced = 0; produced < total; produced += chunk) {
+            const uint32_t length = uint32_t(std::min(chunk, total - produced));
+            ASSERT_TRUE(truncateAt(blob.get(), position));
+            ASSERT_TRUE(writeAll(blob.get(), &length, sizeof length));
+            position += sizeof length + length;
+        }
+        ASSERT_TRUE(truncateAt(blob.get(), position));
+    }
+    file.csize = total + kLzmsHeaderSize + 4 * ((total + chunk - 1) / chunk);
+    ASSERT_TRUE(transferFile(1, 1, file)) << toUtf8(getErrorText());
+    uint64_t staged = 0;
+    EXPECT_TRUE(fileSizeOf(at(L"big\\zeros.bin.new"), staged));
+    EXPECT_EQ(staged, total);
+    EXPECT_EQ(appState.bytesDone.load(), file.csize);
+    DeleteFileW(at(L"big\\zeros.bin.new").c_str());
+    DeleteFileW(blobPath.c_str());
+}
+
+TEST_F(CachedTransfer, TheStatusAndMessagesShowTheReleasePathWithBackslashes) {
+    ManifestFile file = emptyFile;
+    file.path = "sub/dir/empty.dat";
+    file.size = 1;  // the blob holds 0 bytes
+    cache(file, emptyBlob);
+    EXPECT_FALSE(transferFile(1, 2, file));
+    EXPECT_EQ(getStatus(), L"Скачивание 1 из 2: sub\\dir\\empty.dat");
+    EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
 }
 
 TEST_F(CachedTransfer, AnUnwritableTemporaryFileIsReported) {
@@ -226,6 +271,8 @@ TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
     EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
     EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size()) << "a valid cached blob counts even when unpacking fails";
     EXPECT_FALSE(pathExists(at(L"sub")));
+    EXPECT_FALSE(pathExists(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms")))
+        << "a blob that cannot give the file is no use to a retry";
 }
 
 TEST_F(CachedTransfer, ACachedBlobPackedInOtherBlocksIsNotUsed) {
@@ -259,6 +306,89 @@ TEST_F(CachedTransfer, AnInvalidCachedBlobWithoutServerIsNotDownloaded) {
     EXPECT_EQ(appState.bytesDone.load(), 0u);
     EXPECT_EQ(readFileBytes(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(emptyFile.sha256) + L".lzms")),
               "not the blob") << "the cache is only read";
+}
+
+// The commit of staged files from its journal, at the points where a kill may have stopped it.
+class StagedCommit : public InstallFolder {
+protected:
+    void stage() {
+        place(L"a.bin", "old a");
+        place(L"sub\\b.bin", "old b");
+        place(L"dropped\\c.bin", "old c");
+        place(L"a.bin.new", "new a");
+        place(L"sub\\b.bin.new", "new b");
+        place(L"sub\\new.bin.new", "added");
+        CommitJournal journal;
+        journal.renames = {"a.bin", "sub/b.bin", "sub/new.bin"};
+        journal.deletions = {"dropped/c.bin", "../outside.bin"};
+        journal.recordText = "{ \"version\": \"2\" }";
+        ASSERT_TRUE(writeCommitJournal(installDir, journal));
+        EXPECT_FALSE(pathExists(at(std::wstring(commitJournalName) + L".new")));
+    }
+    void expectCommitted() {
+        EXPECT_EQ(readFileBytes(at(L"a.bin")), "new a");
+        EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "new b");
+        EXPECT_EQ(readFileBytes(at(L"sub\\new.bin")), "added");
+        for (const wchar_t* staged : {L"a.bin.new", L"sub\\b.bin.new", L"sub\\new.bin.new"})
+            EXPECT_FALSE(pathExists(at(staged))) << toUtf8(staged);
+        EXPECT_FALSE(pathExists(at(L"dropped"))) << "the dropped file and the folder it leaves empty";
+        EXPECT_EQ(readFileBytes(at(L"install.json")), "{ \"version\": \"2\" }");
+        EXPECT_FALSE(pathExists(at(commitJournalName)));
+    }
+};
+
+TEST_F(StagedCommit, ANextRunCompletesACommitStoppedAtAnyPoint) {
+    const struct {
+        const char* stoppedAt;
+        std::vector<std::pair<const wchar_t*, const wchar_t*>> doneBefore;
+    } cases[] = {
+        {"journal written", {}},
+        {"first rename done", {{L"a.bin.new", L"a.bin"}}},
+        {"every rename done", {{L"a.bin.new", L"a.bin"}, {L"sub\\b.bin.new", L"sub\\b.bin"},
+                               {L"sub\\new.bin.new", L"sub\\new.bin"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stoppedAt);
+        stage();
+        for (const auto& [from, to] : c.doneBefore)
+            ASSERT_TRUE(MoveFileExW(at(from).c_str(), at(to).c_str(), MOVEFILE_REPLACE_EXISTING));
+        std::wstring blocked;
+        EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
+        EXPECT_EQ(blocked, L"");
+        expectCommitted();
+        std::wstring again;
+        EXPECT_TRUE(completeCommit(installDir, LockWait{}, again)) << "nothing left to do is no failure";
+    }
+}
+
+TEST_F(StagedCommit, ATargetHeldOpenStopsTheCommitUntilItIsFree) {
+    stage();
+    UniqueHandle holder(CreateFileW(at(L"sub\\b.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    EXPECT_TRUE(isFileInUse(at(L"sub\\b.bin"))) << "the run checks this before it writes the journal";
+    LockWait noWait;
+    noWait.boundMs = 0;
+    std::wstring blocked;
+    EXPECT_FALSE(completeCommit(installDir, noWait, blocked));
+    EXPECT_EQ(blocked, at(L"sub\\b.bin"));
+    EXPECT_TRUE(pathExists(at(commitJournalName))) << "kept for the next run";
+    EXPECT_FALSE(pathExists(at(L"install.json")));
+    holder.reset();
+    EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "old b");
+    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
+    expectCommitted();
+}
+
+TEST_F(StagedCommit, AJournalThatIsNotWholeIsDroppedAndChangesNothing) {
+    place(L"a.bin", "old a");
+    place(L"a.bin.new", "new a");
+    place(commitJournalName, "{ \"renames\": [\"a.bin\"");
+    std::wstring blocked;
+    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
+    EXPECT_FALSE(pathExists(at(commitJournalName)));
+    EXPECT_EQ(readFileBytes(at(L"a.bin")), "old a");
+    EXPECT_FALSE(pathExists(at(L"install.json")));
 }
 
 // Nothing listens on the download port during these tests.

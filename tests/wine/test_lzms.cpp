@@ -51,6 +51,54 @@ TEST(UnpackLzms, EveryFixtureUnpacksExactly) {
     }
 }
 
+// Walks the container as the blob transfer reads it from disk: header, then each chunk through the unpacker.
+bool unpackChunkByChunk(const std::string& blob, std::vector<uint8_t>& out) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(blob.data());
+    LzmsContainerHeader header;
+    LzmsChunkUnpacker unpacker;
+    if (!readLzmsHeader(bytes, blob.size(), header) || !openLzmsChunkUnpacker(unpacker)) return false;
+    out.assign(size_t(header.totalSize), 0);
+    size_t position = kLzmsHeaderSize;
+    for (uint64_t produced = 0; produced < header.totalSize;) {
+        const size_t chunkSize = size_t(std::min(header.chunkSize, header.totalSize - produced));
+        if (blob.size() - position < 4) return false;
+        const size_t packedSize = size_t(bytes[position]) | size_t(bytes[position + 1]) << 8 |
+                                  size_t(bytes[position + 2]) << 16 | size_t(bytes[position + 3]) << 24;
+        position += 4;
+        if (packedSize > blob.size() - position) return false;
+        uint8_t* const input = lzmsChunkInput(unpacker, packedSize);
+        if (input == nullptr) return false;
+        std::copy_n(bytes + position, packedSize, input);
+        if (!unpackLzmsChunk(unpacker, packedSize, out.data() + produced, chunkSize)) return false;
+        position += packedSize;
+        produced += chunkSize;
+    }
+    return position == blob.size();
+}
+
+TEST(UnpackLzmsChunk, EveryFixtureUnpacksExactlyChunkByChunk) {
+    const std::vector<std::string> names = fixtureNames();
+    ASSERT_GE(names.size(), 15u) << "fixtures missing: build the host tree first";
+    for (const std::string& name : names) {
+        std::vector<uint8_t> out;
+        EXPECT_TRUE(unpackChunkByChunk(fixture(name, L".lzms"), out)) << name;
+        EXPECT_EQ(out, bytesOf(fixture(name, L".raw"))) << name;
+    }
+}
+
+TEST(UnpackLzmsChunk, RefusesAnEmptyChunkAndMoreBytesThanWerePlaced) {
+    LzmsChunkUnpacker unpacker;
+    ASSERT_TRUE(openLzmsChunkUnpacker(unpacker));
+    std::vector<uint8_t> out(64);
+    uint8_t* input = lzmsChunkInput(unpacker, 64);
+    ASSERT_NE(input, nullptr);
+    std::fill_n(input, 64, uint8_t(0x5A));
+    EXPECT_FALSE(unpackLzmsChunk(unpacker, 64, out.data(), 0)) << "an empty chunk does not exist";
+    EXPECT_FALSE(unpackLzmsChunk(unpacker, 65, out.data(), out.size())) << "more bytes than were placed";
+    ASSERT_TRUE(unpackLzmsChunk(unpacker, 64, out.data(), out.size())) << "a chunk as long as its output is raw";
+    EXPECT_EQ(out, std::vector<uint8_t>(64, 0x5A));
+}
+
 TEST(UnpackLzms, OnlyTheExactSizeIsAccepted) {
     for (const std::string& name : fixtureNames()) {
         const std::string raw = fixture(name, L".raw");

@@ -7,6 +7,7 @@
 
 #include "app/app_state.h"
 #include "app/uninstaller.h"
+#include "engine/staged_commit.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -180,6 +181,22 @@ TEST_F(Uninstaller, LeftoversOfAnInterruptedRunGo) {
     EXPECT_FALSE(pathExists(at(L"update-cache")));
     EXPECT_EQ(readFileBytes(at(L".new")), "user");
     EXPECT_EQ(readFileBytes(at(L"notes.new")), "user");
+}
+
+TEST_F(Uninstaller, ACommitAKillInterruptedGoesWithTheInstallation) {
+    placeInstallation();
+    place(L"data\\added.bin.new", "staged, not yet in the record");
+    place(L"maketor.exe.new", "MZ2");
+    CommitJournal journal;
+    journal.renames = {"data/added.bin", "maketor.exe", "../victim.txt"};
+    journal.recordText = "{}";
+    ASSERT_TRUE(writeCommitJournal(installDir, journal));
+    uninstall();
+    EXPECT_EQ(appState.phase.load(), Done);
+    EXPECT_FALSE(pathExists(at(L"data")));
+    EXPECT_FALSE(pathExists(at(commitJournalName)));
+    EXPECT_EQ(readFileBytes(victim), "not ours");
+    EXPECT_FALSE(pathExists(installDir)) << "nothing of ours is left";
 }
 
 TEST_F(Uninstaller, AFirstInstallThatFailedLeavesNothingBehind) {
