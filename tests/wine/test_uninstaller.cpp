@@ -66,6 +66,7 @@ protected:
         appState.removeUserData = false;
         appState.phase.store(Running);
         appState.lockWaitMs = 1500;  // a file that stays on purpose need not hold a case up for long
+        RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);  // an entry another suite left in this prefix
         createRegistryEntry();
     }
     void TearDown() override {
