@@ -1,10 +1,7 @@
 """Releases served by nginx with the vendor's configuration, tools/nginx/maketor-downloads.conf, as a vendor
 serves them: what the configuration answers (TLS, keep-alive, Range, caching, nothing else), and an install and
-an update with the real setup program under Wine through it.
-
-The transfer engine's resumed downloads belong here as well: a test beside test_install_and_update that
-leaves a partial blob where the engine keeps it, runs the update, and finds the 206 answer for the rest of
-the blob in self.server.entries() (each entry has its status, Range header and bytes sent)."""
+an update with the real setup program under Wine through it, and an update that resumes a partly received blob
+with a Range request."""
 import http.client
 import os
 import ssl
@@ -117,6 +114,29 @@ class NginxDownloadHost(LifecycleTest):
         blobs = [entry for entry in self.server.entries() if entry.path.startswith("/maketor/app/blobs/")]
         self.assertEqual(sorted((entry.status, entry.bytes_sent) for entry in blobs),
                          sorted((200, self.v2.entries[p]["csize"]) for p in changed))
+
+
+    def test_update_resumes_a_partly_received_blob(self):
+        folder = self.new_folder()
+        selection = adapter_selection()
+        self.install(folder, self.v1)
+        # What an update cut off midway keeps: the first half of a changed file's blob, where the engine left it.
+        resumed = "data/catalog.json"
+        blob = self.v2.blob(resumed)
+        half = len(blob) // 2
+        os.makedirs(folder.path("update-cache"))
+        with open(os.path.join(folder.path("update-cache"), self.v2.entries[resumed]["sha256"] + ".lzms.part"), "wb") as f:
+            f.write(blob[:half])
+
+        self.update(folder, self.v2)
+        changed = ["maketor.exe", "data/catalog.json", "data/new/added.bin"]
+        self.assert_installed(folder, self.v2, selection, changed)
+        blobs = {entry.path: entry for entry in self.server.entries() if entry.path.startswith("/maketor/app/blobs/")}
+        rest = blobs[self.v2.request_path(resumed)]
+        self.assertEqual((rest.status, rest.range, rest.bytes_sent), (206, f"bytes={half}-", len(blob) - half))
+        self.assertEqual(sorted((entry.status, entry.bytes_sent) for path, entry in blobs.items()
+                                if path != self.v2.request_path(resumed)),
+                         sorted((200, self.v2.entries[p]["csize"]) for p in changed if p != resumed))
 
 
 if __name__ == "__main__":

@@ -11,13 +11,18 @@ from harness import (LEGACY_SHORTCUT_NAMES, SHORTCUT_NAME, HeldFile, LifecycleTe
 LOCK_BOUND_S = 10  # how long the product waits for one locked file
 
 
-class Update(LifecycleTest):
+class TwoReleases(LifecycleTest):
+    """v1 and v2, which changes maketor.exe and data/catalog.json, adds data/new/added.bin and drops a file."""
+
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         v1_files = sample_files("v1", with_setup=True)
         cls.v1 = cls.make_release("1.4.0", v1_files)
         cls.v2 = cls.make_release("1.5.0", changed_release_files(v1_files))
+
+
+class Update(TwoReleases):
 
     def test_update_started_by_the_application(self):
         folder = self.new_folder()
@@ -107,15 +112,8 @@ class Update(LifecycleTest):
         self.assertNotIn("handmodels", folder.folders())
 
 
-class TransientLocks(LifecycleTest):
+class TransientLocks(TwoReleases):
     """A scanner or a closing application holds a file for a moment: the update waits instead of failing."""
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        v1_files = sample_files("v1", with_setup=True)
-        cls.v1 = cls.make_release("1.4.0", v1_files)
-        cls.v2 = cls.make_release("1.5.0", changed_release_files(v1_files))
 
     def installed_v1(self):
         folder = self.new_folder()
