@@ -160,7 +160,12 @@ Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, co
         return Step::Damaged;
 
     createFolderTree(parentFolder(staged));
-    UniqueHandle out = openForWriting(staged, true);
+    // A scanner may still hold the ".new" an earlier run left.
+    UniqueHandle out;
+    retryWhileLocked(staged, [&] {
+        out = openForWriting(staged, true);
+        return static_cast<bool>(out);
+    }, runLockWait());
     if (!out) return Step::NotWritten;
     LzmsChunkUnpacker unpacker;
     Sha256Stream hash;

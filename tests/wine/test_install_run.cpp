@@ -4,6 +4,8 @@
 
 #include <shlobj.h>
 
+#include <thread>
+
 #include <algorithm>
 
 #include "app/app_state.h"
@@ -176,6 +178,7 @@ protected:
         appState.cancelRequested.store(false);
         appState.bytesDone.store(0);
         appState.phase.store(Running);
+        appState.lockWaitMs = 2000;  // a file that stays locked on purpose need not hold a case up for long
         uint8_t header[kLzmsHeaderSize];
         writeLzmsHeader(LzmsContainerHeader{}, header);
         emptyBlob.assign(reinterpret_cast<const char*>(header), sizeof header);
@@ -185,6 +188,7 @@ protected:
     void TearDown() override {
         appState.installDir.clear();
         appState.phase.store(Ready);
+        appState.lockWaitMs = kLockWaitMs;
         InstallFolder::TearDown();
     }
     void cache(const ManifestFile& file, const std::string& blob) {
@@ -261,6 +265,23 @@ TEST_F(CachedTransfer, AnUnwritableTemporaryFileIsReported) {
     place(L"sub\\dir\\empty.dat.new\\blocker");  // a folder where the temporary file should go
     EXPECT_FALSE(transferFile(1, 1, emptyFile));
     EXPECT_EQ(getErrorText(), L"Не записать " + at(L"sub\\dir\\empty.dat"));
+}
+
+// A scanner still reading the ".new" an earlier run left: the transfer waits for it instead of failing.
+TEST_F(CachedTransfer, AStagedFileHeldForAMomentIsWaitedFor) {
+    cache(emptyFile, emptyBlob);
+    place(L"sub\\dir\\empty.dat.new", "left by an earlier run");
+    const std::wstring staged = at(L"sub\\dir\\empty.dat.new");
+    UniqueHandle held(CreateFileW(staged.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    std::thread releaser([&] {
+        Sleep(800);
+        held.reset();
+    });
+    const bool transferred = transferFile(1, 1, emptyFile);
+    releaser.join();
+    EXPECT_TRUE(transferred) << toUtf8(getErrorText());
+    EXPECT_EQ(readFileBytes(staged), "");
 }
 
 TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
