@@ -82,14 +82,7 @@ void waitForApplicationExit(uint32_t processId) {
 // application the probe is repeated within the lock bound. Without /pid a running application is final.
 bool applicationStillInUse(const std::wstring& installDir) {
     if (appState.waitPid == 0) return applicationInUse(installDir);
-    const LockWait wait = runLockWait();
-    const std::wstring applicationPath = applicationPathIn(installDir);
-    const bool released = retryWhileLocked(applicationPath, [&] {
-        if (!applicationInUse(installDir)) return true;
-        SetLastError(ERROR_SHARING_VIOLATION);
-        return false;
-    }, wait);
-    return !released;
+    return !waitWhileInUse(applicationPathIn(installDir), runLockWait());
 }
 
 void createShortcuts(const std::wstring& applicationPath) {
@@ -131,13 +124,8 @@ bool commitStagedFiles(const std::wstring& installDir, const RunPlan& plan, std:
     CommitJournal journal;
     const LockWait wait = runLockWait();
     for (const ManifestFile* file : plan.fetchList) {
-        const std::wstring target = pathJoin(installDir, withBackslashes(toUtf16(file->path)));
-        const bool free = retryWhileLocked(target, [&] {
-            if (!isFileInUse(target)) return true;
-            SetLastError(ERROR_SHARING_VIOLATION);
-            return false;
-        }, wait);
-        if (!free) {
+        const std::wstring target = pathJoin(installDir, toUtf16(file->path));
+        if (!waitWhileInUse(target, wait)) {
             removeStagedFiles(installDir, plan.fetchList);
             reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
             return false;

@@ -58,7 +58,7 @@ bool completeCommit(const std::wstring& installDir, const LockWait& wait, std::w
             return MoveFileExW(staged.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
         }, wait);
         if (!renamed) {
-            blockedTarget = withBackslashes(target);
+            blockedTarget = target;
             return false;
         }
     }

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "platform/file_system.h"
+
 namespace {
 
 constexpr DWORD kFirstPauseMs = 50;
@@ -37,4 +39,12 @@ bool retryWhileLocked(const std::wstring& path, const std::function<bool()>& att
         Sleep(static_cast<DWORD>(std::min<ULONGLONG>(pause, wait.boundMs - waited)));
         pause = std::min(pause * 2, kLongestPauseMs);
     }
+}
+
+bool waitWhileInUse(const std::wstring& path, const LockWait& wait) {
+    return retryWhileLocked(path, [&] {
+        if (!isFileInUse(path)) return true;
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return false;
+    }, wait);
 }

@@ -24,3 +24,5 @@ bool isTransientLockError(DWORD error);
 // Calls attempt (which leaves its error in GetLastError on failure) until it succeeds, fails with an error
 // that is not a transient lock, or the bound has passed. The last attempt's error stays in GetLastError.
 bool retryWhileLocked(const std::wstring& path, const std::function<bool()>& attempt, const LockWait& wait);
+// Waits, within the bound, until no other process holds the file (isFileInUse); true once it is free.
+bool waitWhileInUse(const std::wstring& path, const LockWait& wait);

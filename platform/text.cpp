@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 std::string toUtf8(const std::wstring& text) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
@@ -26,8 +24,7 @@ std::wstring toUtf16(const std::string& text) {
 
 std::wstring pathJoin(const std::wstring& folder, const std::wstring& name) {
     // A release path's "/" becomes "\\", so that a path shown or logged has one kind of separator.
-    std::wstring windowsName = name;
-    std::replace(windowsName.begin(), windowsName.end(), L'/', L'\\');
+    const std::wstring windowsName = withBackslashes(name);
     if (folder.empty()) return windowsName;
     const wchar_t last = folder.back();
     if (last == L'\\' || last == L'/') return folder + windowsName;
