@@ -6,14 +6,12 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/lock_retry.h"
 #include "platform/http.h"
 #include "platform/lzms.h"
 #include "platform/lzms_container.h"
-#include "platform/setup_log.h"
 #include "platform/text.h"
 
 const wchar_t* const downloadCacheName = L"update-cache";
@@ -28,13 +26,34 @@ constexpr size_t kChunkLengthWordSize = 4;
 
 enum class Step { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
 
+// The run's progress as far as one file is concerned: what it added can be taken back when its bytes have to
+// arrive again, without disturbing what the other transfers count meanwhile.
+struct FileProgress {
+    std::atomic<uint64_t>* runBytes = nullptr;
+    uint64_t counted = 0;
+};
+
+void countBytes(FileProgress& progress, uint64_t bytes) {
+    progress.counted += bytes;
+    if (progress.runBytes) progress.runBytes->fetch_add(bytes);
+}
+
+void takeBackBytes(FileProgress& progress, uint64_t bytes) {
+    progress.counted -= bytes;
+    if (progress.runBytes) progress.runBytes->fetch_sub(bytes);
+}
+
+bool isStopped(const TransferContext& context) {
+    return (context.cancelled && context.cancelled()) || (context.abandoned && context.abandoned());
+}
+
 struct BlobPaths {
     std::wstring complete;  // <sha256>.lzms, only ever a blob whose digest matched
     std::wstring partial;   // <sha256>.lzms.part, the blob as far as it has arrived
 };
 
-BlobPaths blobPathsOf(const ManifestFile& file) {
-    const std::wstring cache = pathJoin(appState.installDir, downloadCacheName);
+BlobPaths blobPathsOf(const std::wstring& installDir, const ManifestFile& file) {
+    const std::wstring cache = pathJoin(installDir, downloadCacheName);
     const std::wstring complete = pathJoin(cache, toUtf16(file.sha256) + L".lzms");
     return {complete, complete + kPartialSuffix};
 }
@@ -54,25 +73,25 @@ bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
 
 // A cached blob counts only when its digest matches; anything else reads as no blob (and is left alone: a
 // good copy replaces it once downloaded).
-bool isValidCachedBlob(const std::wstring& path, const ManifestFile& file) {
+bool isValidCachedBlob(const std::wstring& path, const ManifestFile& file, FileProgress& progress) {
     if (!entryExists(path)) return false;
     UniqueHandle handle = openForReading(path);
     Sha256Stream hash;
     uint64_t length = 0;
     if (!handle || !startSha256(hash) || !hashRestOfFile(handle.get(), hash, length)) return false;
     if (finishSha256Hex(hash) != file.csha256) return false;
-    appState.bytesDone.fetch_add(length);
+    countBytes(progress, length);
     return true;
 }
 
 // What a download continues from: the part already received, hashed, its bytes counted as progress. A part
 // as long as the whole blob or longer cannot be continued and starts over.
-bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint64_t& have) {
+bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint64_t& have, FileProgress& progress) {
     if (!startSha256(hash)) return false;
     uint64_t length = 0;
     if (sizeOfOpenFile(part, length) && length > 0 && length < file.csize && hashRestOfFile(part, hash, have) &&
         have == length) {
-        appState.bytesDone.fetch_add(have);
+        countBytes(progress, have);
         return true;
     }
     have = 0;
@@ -81,33 +100,37 @@ bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint6
 
 // One request for the rest of the blob, appended to the part as it arrives. A server that answers with the
 // whole body instead of the range makes the part start over.
-Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, const ManifestFile& file) {
+Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPath, const BlobPaths& paths,
+                   const ManifestFile& file, FileProgress& progress) {
     UniqueHandle part = openForWriting(paths.partial, false);
     Sha256Stream hash;
     uint64_t have = 0;
-    if (!part || !resumePart(part.get(), file, hash, have)) return Step::NotWritten;
+    if (!part || !resumePart(part.get(), file, hash, have, progress)) return Step::NotWritten;
 
     bool written = true;
     BodySink sink;
     sink.start = [&](uint64_t bodyStart, uint64_t) {
         if (bodyStart == have) return true;
-        appState.bytesDone.fetch_sub(have);  // those bytes arrive again
+        takeBackBytes(progress, have);  // those bytes arrive again
         have = 0;
         written = truncateAt(part.get(), 0) && startSha256(hash);
         return written;
     };
     sink.piece = [&](const uint8_t* data, size_t size) {
+        countBytes(progress, size);
         written = writeAll(part.get(), data, size);
         addToSha256(hash, data, size);
         return written;
     };
-    const bool fetched = httpFetch(requestPath, have, sink, true);
+    FetchControl control;
+    control.stopped = [&context] { return isStopped(context); };
+    const bool fetched = context.fetch(requestPath, have, sink, control);
     uint64_t kept = 0;
     const bool nothingKept = sizeOfOpenFile(part.get(), kept) && kept == 0;
     part.reset();
     if (nothingKept && !fetched) DeleteFileW(paths.partial.c_str());  // an empty part is no head start
     if (!written) return Step::NotWritten;
-    if (!fetched) return appState.cancelRequested.load() ? Step::Cancelled : Step::NotDownloaded;
+    if (!fetched) return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
     if (finishSha256Hex(hash) != file.csha256) {
         DeleteFileW(paths.partial.c_str());  // whole but wrong: continuing it could never help
         return Step::Damaged;
@@ -118,15 +141,15 @@ Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, cons
 
 // Downloads the blob into the cache. A part left by an interrupted run is continued; should the continued
 // blob prove wrong (the part held other bytes), it is fetched once more from its start.
-Step downloadBlob(const BlobPaths& paths, const ManifestFile& file) {
+Step downloadBlob(const TransferContext& context, const BlobPaths& paths, const ManifestFile& file,
+                  FileProgress& progress) {
     if (!createFolderTree(parentFolder(paths.partial))) return Step::NotWritten;
     const std::wstring requestPath = kBlobPathPrefix + toUtf16(file.sha256) + L".lzms";
     const bool resuming = entryExists(paths.partial);
-    const uint64_t countedBefore = appState.bytesDone.load();
-    const Step step = fetchIntoPart(requestPath, paths, file);
+    const Step step = fetchIntoPart(context, requestPath, paths, file, progress);
     if (step != Step::Damaged || !resuming) return step;
-    appState.bytesDone.fetch_sub(appState.bytesDone.load() - countedBefore);  // those bytes arrive again
-    return fetchIntoPart(requestPath, paths, file);
+    takeBackBytes(progress, progress.counted);  // those bytes arrive again
+    return fetchIntoPart(context, requestPath, paths, file, progress);
 }
 
 // The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
@@ -150,7 +173,8 @@ bool isAtEnd(HANDLE blob) {
 
 // Unpacks the cached blob chunk by chunk into the staged file, hashing what it writes. The blob's header is
 // checked before anything is created on disk.
-Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, const std::wstring& staged) {
+Step unpackIntoStaged(const TransferContext& context, const std::wstring& blobPath, const ManifestFile& file,
+                      const std::wstring& staged) {
     UniqueHandle blob = openForReading(blobPath);
     uint8_t headerBytes[kLzmsHeaderSize];
     size_t got = 0;
@@ -165,19 +189,23 @@ Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, co
     retryWhileLocked(staged, [&] {
         out = openForWriting(staged, true);
         return static_cast<bool>(out);
-    }, runLockWait());
+    }, context.lockWait);
     if (!out) return Step::NotWritten;
+    // The chunk unpacked and its packed bytes, which never exceed it.
+    const uint64_t unpackedChunk = std::min(header.chunkSize, header.totalSize);
+    MemoryGate unlimited;
+    const GatePass pass(context.unpackGate ? *context.unpackGate : unlimited, 2 * unpackedChunk);
     LzmsChunkUnpacker unpacker;
     Sha256Stream hash;
     std::vector<uint8_t> unpacked;
     try {
-        unpacked.resize(size_t(std::min(header.chunkSize, header.totalSize)));
+        unpacked.resize(size_t(unpackedChunk));
     } catch (const std::bad_alloc&) {
         return Step::NotWritten;
     }
     if (!openLzmsChunkUnpacker(unpacker) || !startSha256(hash)) return Step::NotWritten;
     for (uint64_t produced = 0; produced < header.totalSize;) {
-        if (appState.cancelRequested.load()) return Step::Cancelled;
+        if (isStopped(context)) return Step::Cancelled;
         const size_t chunkSize = size_t(std::min(header.chunkSize, header.totalSize - produced));
         size_t packedSize = 0;
         if (!readChunk(blob.get(), unpacker, chunkSize, packedSize) ||
@@ -191,49 +219,47 @@ Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, co
     return Step::Done;
 }
 
-// Reports the failure of a step; target is the file's full path as shown to the user.
-void reportStep(Step step, const std::wstring& shownPath, const std::wstring& target) {
+// The sentence that tells the user why a step failed; target is the file's full path.
+std::wstring failureText(Step step, const std::wstring& shownPath, const std::wstring& target) {
     switch (step) {
         case Step::Done:
-            return;
+            break;
         case Step::Cancelled:
-            reportFailure(L"Установка отменена.");
-            return;
+            return L"Установка отменена.";
         case Step::NotDownloaded:
-            reportFailure(L"Не скачан " + shownPath + L" — проверьте интернет и повторите.");
-            return;
+            return L"Не скачан " + shownPath + L" — проверьте интернет и повторите.";
         case Step::Damaged:
-            reportFailure(L"Файл " + shownPath + L" повреждён при загрузке — повторите.");
-            return;
+            return L"Файл " + shownPath + L" повреждён при загрузке — повторите.";
         case Step::NotWritten:
-            reportFailure(L"Не записать " + target);
-            return;
+            return L"Не записать " + target;
     }
+    return {};
 }
 
 }  // namespace
 
-bool transferFile(size_t position, size_t count, const ManifestFile& file) {
-    if (appState.cancelRequested.load()) {
-        reportFailure(L"Установка отменена.");
+bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure) {
+    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
+    const std::wstring target = pathJoin(context.installDir, shownPath);
+    if (isStopped(context)) {
+        failure = failureText(Step::Cancelled, shownPath, target);
         return false;
     }
-    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
-    const std::wstring target = pathJoin(appState.installDir, shownPath);
-    setStatus(L"Скачивание " + std::to_wstring(position) + L" из " + std::to_wstring(count) + L": " + shownPath);
-
-    const BlobPaths blob = blobPathsOf(file);
+    FileProgress progress;
+    progress.runBytes = context.bytesDone;
+    const BlobPaths blob = blobPathsOf(context.installDir, file);
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    Step step = isValidCachedBlob(blob.complete, file) ? Step::Done : downloadBlob(blob, file);
+    Step step = isValidCachedBlob(blob.complete, file, progress) ? Step::Done
+                                                                 : downloadBlob(context, blob, file, progress);
     const std::wstring staged = target + L".new";
     if (step == Step::Done) {
-        step = unpackIntoStaged(blob.complete, file, staged);
+        step = unpackIntoStaged(context, blob.complete, file, staged);
         // A blob whose digest holds but whose file does not would fail every retry from the cache.
         if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
     }
     if (step != Step::Done) {
         DeleteFileW(staged.c_str());  // a partial file must not fill the disk
-        reportStep(step, shownPath, target);
+        failure = failureText(step, shownPath, target);
         return false;
     }
     return true;

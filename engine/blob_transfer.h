@@ -2,15 +2,32 @@
 // One file of the run staged: its blob from the download cache or the server (streamed into the cache,
 // continued where an earlier run left it), both digests checked, unpacked chunk by chunk into the target's
 // ".new" sibling. The commit of the run renames the staged files over their targets.
-#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/manifest.h"
+#include "platform/http.h"
+#include "platform/lock_retry.h"
+#include "platform/memory_gate.h"
 
 // The download cache folder inside the installation folder. It keeps every verified blob, and the part of
 // the one in flight, until a run succeeds.
 extern const wchar_t* const downloadCacheName;
 
-// position is 1-based within count. True when the file's ".new" sibling holds its verified content. On
-// failure the reason has been reported through reportFailure, and no ".new" sibling is left.
-bool transferFile(size_t position, size_t count, const ManifestFile& file);
+// What the transfers of one run share. Several may run at once.
+struct TransferContext {
+    std::wstring installDir;
+    BodyFetch fetch;
+    LockWait lockWait;
+    MemoryGate* unpackGate = nullptr;  // bounds the memory of unpacking
+    std::atomic<uint64_t>* bytesDone = nullptr;  // blob bytes received or found in the cache
+    // The user's cancel, asked between received pieces and unpacked chunks.
+    std::function<bool()> cancelled;
+    // Another transfer of the run has failed: this one stops as soon as it can, and its own failure is moot.
+    std::function<bool()> abandoned;
+};
+
+// True when the file's ".new" sibling holds its verified content. Otherwise failure is the complete
+// sentence for the user, and no ".new" sibling is left.
+bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure);
