@@ -13,6 +13,8 @@
 namespace {
 
 struct Staging {
+    Staging(const RunContext& run, const std::vector<const ManifestFile*>& files) : run(run), files(files) {}
+
     const RunContext& run;
     const std::vector<const ManifestFile*>& files;
     TransferContext transfer;
@@ -78,7 +80,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     unpackGate.budgetBytes = kUnpackMemoryBudget;
     unpackGate.slots = std::max(1u, std::thread::hardware_concurrency());
 
-    Staging staging{run, files, {}};
+    Staging staging(run, files);
     staging.transfer.installDir = run.installDir;
     staging.transfer.fetch = run.fetch;
     staging.transfer.lockWait = run.lockWait;
