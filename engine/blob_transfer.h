@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "engine/manifest.h"
 #include "platform/http.h"
@@ -21,6 +22,9 @@ struct TransferContext {
     BodyFetch fetch;
     LockWait lockWait;
     MemoryGate* unpackGate = nullptr;  // bounds the memory of unpacking
+    // The names in the download cache when the run began, so that a blob known to be missing is not looked
+    // for; null: the cache is looked at.
+    const std::unordered_set<std::wstring>* cacheNames = nullptr;
     std::atomic<uint64_t>* bytesDone = nullptr;  // blob bytes received or found in the cache
     // The user's cancel, asked between received pieces and unpacked chunks.
     std::function<bool()> cancelled;
