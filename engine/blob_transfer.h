@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/manifest.h"
@@ -16,6 +18,19 @@
 // the one in flight, until a run succeeds.
 extern const wchar_t* const downloadCacheName;
 
+// Small blobs that a run keeps in memory instead of the cache, within a budget: creating and later deleting a
+// file per blob is most of what a small file costs under Wine. A run that succeeds never writes them; one that
+// fails writes them into the cache (writeHeldBlobs), so that its retry need not fetch them again.
+struct HeldBlobs {
+    uint64_t budgetBytes = 0;
+    std::mutex lock;
+    uint64_t heldBytes = 0;
+    std::unordered_map<std::string, std::string> blobOfDigest;  // file digest -> its verified blob
+};
+
+// Writes every held blob into the installation's download cache; failures are silent (the retry fetches).
+void writeHeldBlobs(HeldBlobs& held, const std::wstring& installDir);
+
 // What the transfers of one run share. Several may run at once.
 struct TransferContext {
     std::wstring installDir;
@@ -25,6 +40,7 @@ struct TransferContext {
     // The names in the download cache when the run began, so that a blob known to be missing is not looked
     // for; null: the cache is looked at.
     const std::unordered_set<std::wstring>* cacheNames = nullptr;
+    HeldBlobs* heldBlobs = nullptr;  // null: every blob goes into the cache
     std::atomic<uint64_t>* bytesDone = nullptr;  // blob bytes received or found in the cache
     // The user's cancel, asked between received pieces and unpacked chunks.
     std::function<bool()> cancelled;

@@ -141,7 +141,8 @@ protected:
     }
     bool stage() {
         failure.clear();
-        return stageFiles(run, fileList, failure);
+        heldBlobs.budgetBytes = kHeldBlobBudget;
+        return stageFiles(run, fileList, heldBlobs, failure);
     }
 
     FakeHost host;
@@ -153,6 +154,7 @@ protected:
     std::atomic<uint64_t> bytesDone{0}, bytesTotal{0};
     std::mutex statusLock;
     std::vector<std::wstring> statuses;
+    HeldBlobs heldBlobs;
     std::wstring failure;
 };
 
