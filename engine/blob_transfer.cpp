@@ -232,13 +232,15 @@ bool keepForRetry(const TransferContext& context, const ManifestFile& file, cons
     return writeBlobToCache(cachePath, blob);
 }
 
-// A blob another file of the same content left in memory.
-bool takeHeldCopy(const TransferContext& context, const ManifestFile& file, std::string& blob) {
+// A blob another file of the same content left in memory; it counts as progress, as a cached one does.
+bool takeHeldCopy(const TransferContext& context, const ManifestFile& file, std::string& blob,
+                  FileProgress& progress) {
     if (!context.heldBlobs) return false;
     std::lock_guard<std::mutex> hold(context.heldBlobs->lock);
     const auto found = context.heldBlobs->blobOfDigest.find(file.sha256);
     if (found == context.heldBlobs->blobOfDigest.end()) return false;
     blob = found->second;
+    countBytes(progress, blob.size());
     return true;
 }
 
@@ -352,7 +354,7 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
     bool keep = false;     // received from the server: kept for a retry once it has given its file
     Step step = Step::Done;
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    if (!takeHeldCopy(context, file, received) && !isValidCachedBlob(context, blob.complete, file, progress)) {
+    if (!takeHeldCopy(context, file, received, progress) && !isValidCachedBlob(context, blob.complete, file, progress)) {
         const bool small = file.csize <= kInMemoryBlobLimit && !mayBeInCache(context, blob.partial);
         step = small ? downloadSmallBlob(context, blob, file, received, progress)
                      : downloadBlob(context, blob, file, progress);
