@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/app_state.h"
+#include "engine/patch_transfer.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/lock_retry.h"
@@ -26,17 +27,12 @@ const wchar_t kPartialSuffix[] = L".part";
 constexpr size_t kReadPiece = size_t(1) << 20;
 constexpr size_t kChunkLengthWordSize = 4;
 
-enum class Step { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
+using Step = CacheFetch;
+using BlobPaths = CachePaths;
 
-struct BlobPaths {
-    std::wstring complete;  // <sha256>.lzms, only ever a blob whose digest matched
-    std::wstring partial;   // <sha256>.lzms.part, the blob as far as it has arrived
-};
-
-BlobPaths blobPathsOf(const ManifestFile& file) {
-    const std::wstring cache = pathJoin(appState.installDir, downloadCacheName);
-    const std::wstring complete = pathJoin(cache, toUtf16(file.sha256) + L".lzms");
-    return {complete, complete + kPartialSuffix};
+Download blobDownloadOf(const ManifestFile& file) {
+    return cachedDownload(kBlobPathPrefix + toUtf16(file.sha256) + L".lzms", toUtf16(file.sha256) + L".lzms",
+                          file.csize, file.csha256);
 }
 
 // Hashes from the current position to the end of the file; false when a read fails.
@@ -54,7 +50,7 @@ bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
 
 // A cached blob counts only when its digest matches; anything else reads as no blob (and is left alone: a
 // good copy replaces it once downloaded).
-bool isValidCachedBlob(const std::wstring& path, const ManifestFile& file) {
+bool isValidCachedBlob(const std::wstring& path, const Download& file) {
     if (!entryExists(path)) return false;
     UniqueHandle handle = openForReading(path);
     Sha256Stream hash;
@@ -67,7 +63,7 @@ bool isValidCachedBlob(const std::wstring& path, const ManifestFile& file) {
 
 // What a download continues from: the part already received, hashed, its bytes counted as progress. A part
 // as long as the whole blob or longer cannot be continued and starts over.
-bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint64_t& have) {
+bool resumePart(HANDLE part, const Download& file, Sha256Stream& hash, uint64_t& have) {
     if (!startSha256(hash)) return false;
     uint64_t length = 0;
     if (sizeOfOpenFile(part, length) && length > 0 && length < file.csize && hashRestOfFile(part, hash, have) &&
@@ -81,7 +77,7 @@ bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint6
 
 // One request for the rest of the blob, appended to the part as it arrives. A server that answers with the
 // whole body instead of the range makes the part start over.
-Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, const ManifestFile& file) {
+Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, const Download& file) {
     UniqueHandle part = openForWriting(paths.partial, false);
     Sha256Stream hash;
     uint64_t have = 0;
@@ -118,9 +114,9 @@ Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, cons
 
 // Downloads the blob into the cache. A part left by an interrupted run is continued; should the continued
 // blob prove wrong (the part held other bytes), it is fetched once more from its start.
-Step downloadBlob(const BlobPaths& paths, const ManifestFile& file) {
+Step downloadBlob(const BlobPaths& paths, const Download& file) {
     if (!createFolderTree(parentFolder(paths.partial))) return Step::NotWritten;
-    const std::wstring requestPath = kBlobPathPrefix + toUtf16(file.sha256) + L".lzms";
+    const std::wstring& requestPath = file.requestPath;
     const bool resuming = entryExists(paths.partial);
     const uint64_t countedBefore = appState.bytesDone.load();
     const Step step = fetchIntoPart(requestPath, paths, file);
@@ -213,7 +209,17 @@ void reportStep(Step step, const std::wstring& shownPath, const std::wstring& ta
 
 }  // namespace
 
-bool transferFile(size_t position, size_t count, const ManifestFile& file) {
+Download cachedDownload(const std::wstring& requestPath, const std::wstring& cacheName, uint64_t size,
+                        const std::string& sha256) {
+    const std::wstring complete = pathJoin(pathJoin(appState.installDir, downloadCacheName), cacheName);
+    return Download{requestPath, {complete, complete + kPartialSuffix}, size, sha256};
+}
+
+CacheFetch fetchIntoCache(const Download& download) {
+    return isValidCachedBlob(download.paths.complete, download) ? Step::Done : downloadBlob(download.paths, download);
+}
+
+bool transferFile(size_t position, size_t count, const ManifestFile& file, const FilePatch* patch) {
     if (appState.cancelRequested.load()) {
         reportFailure(L"Установка отменена.");
         return false;
@@ -222,10 +228,21 @@ bool transferFile(size_t position, size_t count, const ManifestFile& file) {
     const std::wstring target = pathJoin(appState.installDir, shownPath);
     setStatus(L"Скачивание " + std::to_wstring(position) + L" из " + std::to_wstring(count) + L": " + shownPath);
 
-    const BlobPaths blob = blobPathsOf(file);
-    // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    Step step = isValidCachedBlob(blob.complete, file) ? Step::Done : downloadBlob(blob, file);
     const std::wstring staged = target + L".new";
+    if (patch) {
+        // A patch that cannot be had or does not yield the file leaves the blob to do the work, unannounced.
+        const PatchOutcome outcome = patchIntoStaged(*patch, file, target, staged);
+        if (outcome == PatchOutcome::Applied) return true;
+        if (outcome == PatchOutcome::Cancelled) {
+            reportFailure(L"Установка отменена.");
+            return false;
+        }
+        appState.bytesTotal.fetch_add(file.csize);
+    }
+    const Download download = blobDownloadOf(file);
+    const BlobPaths& blob = download.paths;
+    // A blob the cache cannot take (a full disk) is reported under the file it is for.
+    Step step = fetchIntoCache(download);
     if (step == Step::Done) {
         step = unpackIntoStaged(blob.complete, file, staged);
         // A blob whose digest holds but whose file does not would fail every retry from the cache.

@@ -11,6 +11,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/components.h"
 #include "engine/install_record.h"
+#include "engine/patch_transfer.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
 #include "engine/staged_commit.h"
@@ -152,7 +153,9 @@ RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
         plan.installedSize += file.size;
         if (isUpToDate(file, recordedFiles, installDir)) continue;
         plan.fetchList.push_back(&file);
-        plan.downloadTotal += file.csize;
+        const FilePatch* patch = plannedPatch(file, recordedDigest(recordedFiles, file.path), installDir);
+        plan.patches.push_back(patch);
+        plan.downloadTotal += patch ? patch->size : file.csize;
     }
     return plan;
 }
@@ -199,7 +202,7 @@ void installRun() {
 
     const size_t count = plan.fetchList.size();
     for (size_t i = 0; i < count; ++i) {
-        if (!transferFile(i + 1, count, *plan.fetchList[i])) {
+        if (!transferFile(i + 1, count, *plan.fetchList[i], plan.patches[i])) {
             removeStagedFiles(installDir, plan.fetchList);
             return;
         }
