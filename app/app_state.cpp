@@ -8,12 +8,11 @@
 
 #include "app/release_check.h"
 #include "app/uninstaller.h"
+#include "engine/application.h"
 #include "engine/install_run.h"
+#include "platform/setup_log.h"
 
 AppState appState;
-
-const wchar_t* const shortcutName = L"Макетор — Торвел.lnk";
-const wchar_t* const legacyShortcutNames[2] = {L"ТорВел — 3D-макетор.lnk", L"Тор Вел — 3D-макетор.lnk"};
 
 namespace {
 
@@ -57,6 +56,15 @@ void setStatus(const std::wstring& text) {
     appState.statusText = text;
 }
 
+void reportFailure(const std::wstring& text) {
+    {
+        std::lock_guard<std::mutex> lock(appState.stateLock);
+        appState.errorText = text;
+    }
+    logLine(L"ОШИБКА: " + text);
+    appState.phase.exchange(Failed);
+}
+
 LockWait runLockWait() {
     LockWait wait;
     wait.boundMs = appState.lockWaitMs;
@@ -83,6 +91,40 @@ void setInstalledVersion(const std::string& version) {
     appState.installedVersion = version;
 }
 
+namespace {
+
+RunContext installRunContext() {
+    RunContext run;
+    run.installDir = appState.installDir;
+    run.selectedComponents = appState.selectedComponents;
+    run.desktopShortcut = appState.runMode == Install && appState.desktopShortcut;
+    run.waitPid = appState.waitPid;
+    run.lockWait = runLockWait();
+    run.cancelRequested = &appState.cancelRequested;
+    run.bytesDone = &appState.bytesDone;
+    run.bytesTotal = &appState.bytesTotal;
+    run.showStatus = setStatus;
+    run.reportFailure = reportFailure;
+    return run;
+}
+
+// After an interactive update the application the user was working in comes back, and the window goes.
+void installAndUpdate() {
+    appState.cancelRequested.exchange(false);
+    std::string version;
+    if (!installRun(installRunContext(), version)) return;
+    setInstalledVersion(version);
+    appState.phase.exchange(Done);
+    if (appState.runMode == Update && !appState.autoMode) {
+        const std::wstring& installDir = appState.installDir;
+        ShellExecuteW(nullptr, L"open", applicationPathIn(installDir).c_str(), nullptr, installDir.c_str(),
+                      SW_SHOWNORMAL);
+        PostMessageW(appState.mainWindow.load(), WM_CLOSE, 0, 0);
+    }
+}
+
+}  // namespace
+
 void startWorker() {
     if (appState.phase.load() == Running) return;
     appState.phase.exchange(Running);
@@ -91,7 +133,7 @@ void startWorker() {
         if (appState.runMode == Uninstall)
             uninstall();
         else
-            installRun();
+            installAndUpdate();
         CoUninitialize();
     }).detach();
 }

@@ -71,16 +71,15 @@ struct AppState {
 
 extern AppState appState;
 
-// The shortcut's file name, and the names earlier releases used (removed wherever found, never created).
-extern const wchar_t* const shortcutName;
-extern const wchar_t* const legacyShortcutNames[2];
-
 // Reads the process command line into appState.
 void parseCommandLine();
 // Same rules over a given command line (element 0 is the program and is skipped).
 void parseCommandLineText(const wchar_t* commandLine);
 
 void setStatus(const std::wstring& text);
+// The workers' single failure path: stores the message for the window, logs it with "ОШИБКА: " and marks the
+// run failed, in that order.
+void reportFailure(const std::wstring& text);
 // The runs' patience with a locked file: appState.lockWaitMs, the wait shown on the status line.
 LockWait runLockWait();
 std::wstring getStatus();

@@ -15,7 +15,7 @@ std::array<uint64_t, 5> componentSizesOf(const Manifest& manifest) {
 // Every failure ends the check silently: the window shows no sizes and the install run reports for itself.
 void runReleaseCheck() {
     Manifest manifest;
-    if (fetchReleaseManifest(manifest) != ReleaseFetch::Trusted) return;
+    if (fetchReleaseManifest(httpFetch, {}, manifest) != ReleaseFetch::Trusted) return;
 
     {
         std::lock_guard<std::mutex> lock(appState.stateLock);

@@ -6,7 +6,6 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
 #include "engine/patch_transfer.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
@@ -14,7 +13,6 @@
 #include "platform/http.h"
 #include "platform/lzms.h"
 #include "platform/lzms_container.h"
-#include "platform/setup_log.h"
 #include "platform/text.h"
 
 const wchar_t* const downloadCacheName = L"update-cache";
@@ -30,9 +28,26 @@ constexpr size_t kChunkLengthWordSize = 4;
 using Step = CacheFetch;
 using BlobPaths = CachePaths;
 
-Download blobDownloadOf(const ManifestFile& file) {
-    return cachedDownload(kBlobPathPrefix + toUtf16(file.sha256) + L".lzms", toUtf16(file.sha256) + L".lzms",
-                          file.csize, file.csha256);
+// The run's progress as far as one file is concerned: what it added can be taken back when its bytes have to
+// arrive again, without disturbing what the other transfers count meanwhile.
+struct FileProgress {
+    std::atomic<uint64_t>* runBytes = nullptr;
+    uint64_t counted = 0;
+};
+
+void countBytes(FileProgress& progress, uint64_t bytes) {
+    progress.counted += bytes;
+    if (progress.runBytes) progress.runBytes->fetch_add(bytes);
+}
+
+void takeBackBytes(FileProgress& progress, uint64_t bytes) {
+    progress.counted -= bytes;
+    if (progress.runBytes) progress.runBytes->fetch_sub(bytes);
+}
+
+Download blobDownloadOf(const std::wstring& installDir, const ManifestFile& file) {
+    const std::wstring name = toUtf16(file.sha256) + L".lzms";
+    return cachedDownload(installDir, kBlobPathPrefix + name, name, file.csize, file.csha256);
 }
 
 // Hashes from the current position to the end of the file; false when a read fails.
@@ -50,25 +65,25 @@ bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
 
 // A cached blob counts only when its digest matches; anything else reads as no blob (and is left alone: a
 // good copy replaces it once downloaded).
-bool isValidCachedBlob(const std::wstring& path, const Download& file) {
+bool isValidCachedBlob(const std::wstring& path, const Download& file, FileProgress& progress) {
     if (!entryExists(path)) return false;
     UniqueHandle handle = openForReading(path);
     Sha256Stream hash;
     uint64_t length = 0;
     if (!handle || !startSha256(hash) || !hashRestOfFile(handle.get(), hash, length)) return false;
     if (finishSha256Hex(hash) != file.csha256) return false;
-    appState.bytesDone.fetch_add(length);
+    countBytes(progress, length);
     return true;
 }
 
 // What a download continues from: the part already received, hashed, its bytes counted as progress. A part
 // as long as the whole blob or longer cannot be continued and starts over.
-bool resumePart(HANDLE part, const Download& file, Sha256Stream& hash, uint64_t& have) {
+bool resumePart(HANDLE part, const Download& file, Sha256Stream& hash, uint64_t& have, FileProgress& progress) {
     if (!startSha256(hash)) return false;
     uint64_t length = 0;
     if (sizeOfOpenFile(part, length) && length > 0 && length < file.csize && hashRestOfFile(part, hash, have) &&
         have == length) {
-        appState.bytesDone.fetch_add(have);
+        countBytes(progress, have);
         return true;
     }
     have = 0;
@@ -77,33 +92,37 @@ bool resumePart(HANDLE part, const Download& file, Sha256Stream& hash, uint64_t&
 
 // One request for the rest of the blob, appended to the part as it arrives. A server that answers with the
 // whole body instead of the range makes the part start over.
-Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, const Download& file) {
+Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPath, const BlobPaths& paths,
+                   const Download& file, FileProgress& progress) {
     UniqueHandle part = openForWriting(paths.partial, false);
     Sha256Stream hash;
     uint64_t have = 0;
-    if (!part || !resumePart(part.get(), file, hash, have)) return Step::NotWritten;
+    if (!part || !resumePart(part.get(), file, hash, have, progress)) return Step::NotWritten;
 
     bool written = true;
     BodySink sink;
     sink.start = [&](uint64_t bodyStart, uint64_t) {
         if (bodyStart == have) return true;
-        appState.bytesDone.fetch_sub(have);  // those bytes arrive again
+        takeBackBytes(progress, have);  // those bytes arrive again
         have = 0;
         written = truncateAt(part.get(), 0) && startSha256(hash);
         return written;
     };
     sink.piece = [&](const uint8_t* data, size_t size) {
+        countBytes(progress, size);
         written = writeAll(part.get(), data, size);
         addToSha256(hash, data, size);
         return written;
     };
-    const bool fetched = httpFetch(requestPath, have, sink, true);
+    FetchControl control;
+    control.stopped = [&context] { return isStopped(context); };
+    const bool fetched = context.fetch(requestPath, have, sink, control);
     uint64_t kept = 0;
     const bool nothingKept = sizeOfOpenFile(part.get(), kept) && kept == 0;
     part.reset();
     if (nothingKept && !fetched) DeleteFileW(paths.partial.c_str());  // an empty part is no head start
     if (!written) return Step::NotWritten;
-    if (!fetched) return appState.cancelRequested.load() ? Step::Cancelled : Step::NotDownloaded;
+    if (!fetched) return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
     if (finishSha256Hex(hash) != file.csha256) {
         DeleteFileW(paths.partial.c_str());  // whole but wrong: continuing it could never help
         return Step::Damaged;
@@ -114,15 +133,15 @@ Step fetchIntoPart(const std::wstring& requestPath, const BlobPaths& paths, cons
 
 // Downloads the blob into the cache. A part left by an interrupted run is continued; should the continued
 // blob prove wrong (the part held other bytes), it is fetched once more from its start.
-Step downloadBlob(const BlobPaths& paths, const Download& file) {
+Step downloadBlob(const TransferContext& context, const BlobPaths& paths, const Download& file,
+                  FileProgress& progress) {
     if (!createFolderTree(parentFolder(paths.partial))) return Step::NotWritten;
     const std::wstring& requestPath = file.requestPath;
     const bool resuming = entryExists(paths.partial);
-    const uint64_t countedBefore = appState.bytesDone.load();
-    const Step step = fetchIntoPart(requestPath, paths, file);
+    const Step step = fetchIntoPart(context, requestPath, paths, file, progress);
     if (step != Step::Damaged || !resuming) return step;
-    appState.bytesDone.fetch_sub(appState.bytesDone.load() - countedBefore);  // those bytes arrive again
-    return fetchIntoPart(requestPath, paths, file);
+    takeBackBytes(progress, progress.counted);  // those bytes arrive again
+    return fetchIntoPart(context, requestPath, paths, file, progress);
 }
 
 // The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
@@ -146,7 +165,8 @@ bool isAtEnd(HANDLE blob) {
 
 // Unpacks the cached blob chunk by chunk into the staged file, hashing what it writes. The blob's header is
 // checked before anything is created on disk.
-Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, const std::wstring& staged) {
+Step unpackIntoStaged(const TransferContext& context, const std::wstring& blobPath, const ManifestFile& file,
+                      const std::wstring& staged) {
     UniqueHandle blob = openForReading(blobPath);
     uint8_t headerBytes[kLzmsHeaderSize];
     size_t got = 0;
@@ -161,19 +181,23 @@ Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, co
     retryWhileLocked(staged, [&] {
         out = openForWriting(staged, true);
         return static_cast<bool>(out);
-    }, runLockWait());
+    }, context.lockWait);
     if (!out) return Step::NotWritten;
+    // The chunk unpacked and its packed bytes, which never exceed it.
+    const uint64_t unpackedChunk = std::min(header.chunkSize, header.totalSize);
+    MemoryGate unlimited;
+    const GatePass pass(context.unpackGate ? *context.unpackGate : unlimited, 2 * unpackedChunk);
     LzmsChunkUnpacker unpacker;
     Sha256Stream hash;
     std::vector<uint8_t> unpacked;
     try {
-        unpacked.resize(size_t(std::min(header.chunkSize, header.totalSize)));
+        unpacked.resize(size_t(unpackedChunk));
     } catch (const std::bad_alloc&) {
         return Step::NotWritten;
     }
     if (!openLzmsChunkUnpacker(unpacker) || !startSha256(hash)) return Step::NotWritten;
     for (uint64_t produced = 0; produced < header.totalSize;) {
-        if (appState.cancelRequested.load()) return Step::Cancelled;
+        if (isStopped(context)) return Step::Cancelled;
         const size_t chunkSize = size_t(std::min(header.chunkSize, header.totalSize - produced));
         size_t packedSize = 0;
         if (!readChunk(blob.get(), unpacker, chunkSize, packedSize) ||
@@ -187,70 +211,74 @@ Step unpackIntoStaged(const std::wstring& blobPath, const ManifestFile& file, co
     return Step::Done;
 }
 
-// Reports the failure of a step; target is the file's full path as shown to the user.
-void reportStep(Step step, const std::wstring& shownPath, const std::wstring& target) {
+// The sentence that tells the user why a step failed; target is the file's full path.
+std::wstring failureText(Step step, const std::wstring& shownPath, const std::wstring& target) {
     switch (step) {
         case Step::Done:
-            return;
+            break;
         case Step::Cancelled:
-            reportFailure(L"Установка отменена.");
-            return;
+            return L"Установка отменена.";
         case Step::NotDownloaded:
-            reportFailure(L"Не скачан " + shownPath + L" — проверьте интернет и повторите.");
-            return;
+            return L"Не скачан " + shownPath + L" — проверьте интернет и повторите.";
         case Step::Damaged:
-            reportFailure(L"Файл " + shownPath + L" повреждён при загрузке — повторите.");
-            return;
+            return L"Файл " + shownPath + L" повреждён при загрузке — повторите.";
         case Step::NotWritten:
-            reportFailure(L"Не записать " + target);
-            return;
+            return L"Не записать " + target;
     }
+    return {};
 }
 
 }  // namespace
 
-Download cachedDownload(const std::wstring& requestPath, const std::wstring& cacheName, uint64_t size,
-                        const std::string& sha256) {
-    const std::wstring complete = pathJoin(pathJoin(appState.installDir, downloadCacheName), cacheName);
+bool isStopped(const TransferContext& context) {
+    return (context.cancelled && context.cancelled()) || (context.abandoned && context.abandoned());
+}
+
+Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,
+                        const std::wstring& cacheName, uint64_t size, const std::string& sha256) {
+    const std::wstring complete = pathJoin(pathJoin(installDir, downloadCacheName), cacheName);
     return Download{requestPath, {complete, complete + kPartialSuffix}, size, sha256};
 }
 
-CacheFetch fetchIntoCache(const Download& download) {
-    return isValidCachedBlob(download.paths.complete, download) ? Step::Done : downloadBlob(download.paths, download);
+CacheFetch fetchIntoCache(const TransferContext& context, const Download& download) {
+    FileProgress progress;
+    progress.runBytes = context.bytesDone;
+    return isValidCachedBlob(download.paths.complete, download, progress)
+               ? Step::Done
+               : downloadBlob(context, download.paths, download, progress);
 }
 
-bool transferFile(size_t position, size_t count, const ManifestFile& file, const FilePatch* patch) {
-    if (appState.cancelRequested.load()) {
-        reportFailure(L"Установка отменена.");
+bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
+                  const FilePatch* patch) {
+    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
+    const std::wstring target = pathJoin(context.installDir, shownPath);
+    if (isStopped(context)) {
+        failure = failureText(Step::Cancelled, shownPath, target);
         return false;
     }
-    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
-    const std::wstring target = pathJoin(appState.installDir, shownPath);
-    setStatus(L"Скачивание " + std::to_wstring(position) + L" из " + std::to_wstring(count) + L": " + shownPath);
-
     const std::wstring staged = target + L".new";
     if (patch) {
         // A patch that cannot be had or does not yield the file leaves the blob to do the work, unannounced.
-        const PatchOutcome outcome = patchIntoStaged(*patch, file, target, staged);
+        const PatchOutcome outcome = patchIntoStaged(context, *patch, file, target, staged);
         if (outcome == PatchOutcome::Applied) return true;
         if (outcome == PatchOutcome::Cancelled) {
-            reportFailure(L"Установка отменена.");
+            failure = failureText(Step::Cancelled, shownPath, target);
             return false;
         }
-        appState.bytesTotal.fetch_add(file.csize);
+        if (context.bytesTotal) context.bytesTotal->fetch_add(file.csize);
     }
-    const Download download = blobDownloadOf(file);
+    const Download download = blobDownloadOf(context.installDir, file);
     const BlobPaths& blob = download.paths;
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    Step step = fetchIntoCache(download);
+    Step step = fetchIntoCache(context, download);
     if (step == Step::Done) {
-        step = unpackIntoStaged(blob.complete, file, staged);
+        step = unpackIntoStaged(context, blob.complete, file, staged);
         // A blob whose digest holds but whose file does not would fail every retry from the cache.
         if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
     }
     if (step != Step::Done) {
         DeleteFileW(staged.c_str());  // a partial file must not fill the disk
-        reportStep(step, shownPath, target);
+        failure = failureText(step, shownPath, target);
         return false;
     }
     return true;

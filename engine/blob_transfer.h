@@ -2,21 +2,40 @@
 // One file of the run staged: its blob from the download cache or the server (streamed into the cache,
 // continued where an earlier run left it), both digests checked, unpacked chunk by chunk into the target's
 // ".new" sibling. The commit of the run renames the staged files over their targets.
-#include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
 
 #include "engine/manifest.h"
+#include "platform/http.h"
+#include "platform/lock_retry.h"
+#include "platform/memory_gate.h"
 
 // The download cache folder inside the installation folder. It keeps every verified blob, and the part of
 // the one in flight, until a run succeeds.
 extern const wchar_t* const downloadCacheName;
 
-// position is 1-based within count. True when the file's ".new" sibling holds its verified content. On
-// failure the reason has been reported through reportFailure, and no ".new" sibling is left. With a patch
-// (planned for the file on disk) the patch is tried first and the blob fetched only when it fails.
-bool transferFile(size_t position, size_t count, const ManifestFile& file, const FilePatch* patch = nullptr);
+// What the transfers of one run share. Several may run at once.
+struct TransferContext {
+    std::wstring installDir;
+    BodyFetch fetch;
+    LockWait lockWait;
+    MemoryGate* unpackGate = nullptr;  // bounds the memory of unpacking
+    std::atomic<uint64_t>* bytesDone = nullptr;  // blob and patch bytes received or found in the cache
+    std::atomic<uint64_t>* bytesTotal = nullptr;  // grows by a blob's size when its file's patch fails
+    // The user's cancel, asked between received pieces and unpacked chunks.
+    std::function<bool()> cancelled;
+    // Another transfer of the run has failed: this one stops as soon as it can, and its own failure is moot.
+    std::function<bool()> abandoned;
+};
 
-// Something the run fetches into the download cache, named and checked by its digest: a blob or a patch.
+// True when the file's ".new" sibling holds its verified content. Otherwise failure is the complete
+// sentence for the user, and no ".new" sibling is left. With a patch (planned for the file on disk) the patch
+// is tried first and the blob fetched only when it fails.
+bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
+                  const FilePatch* patch = nullptr);
+
+// Something a transfer fetches into the download cache, named and checked by its digest: a blob or a patch.
 struct CachePaths {
     std::wstring complete;  // whole, only ever with the right digest
     std::wstring partial;   // complete + ".part": as far as it has arrived
@@ -29,9 +48,11 @@ struct Download {
 };
 enum class CacheFetch { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
 
-// The download of requestPath kept in the cache as cacheName.
-Download cachedDownload(const std::wstring& requestPath, const std::wstring& cacheName, uint64_t size,
-                        const std::string& sha256);
+// The download of requestPath kept in the install folder's cache as cacheName.
+Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,
+                        const std::wstring& cacheName, uint64_t size, const std::string& sha256);
 // Done when the cache holds it whole and right: taken from there, else downloaded (continued from a part an
-// earlier run left). Its bytes count as progress either way.
-CacheFetch fetchIntoCache(const Download& download);
+// earlier run left). Its bytes count into context.bytesDone either way.
+CacheFetch fetchIntoCache(const TransferContext& context, const Download& download);
+// True when the user cancelled or another transfer of the run failed.
+bool isStopped(const TransferContext& context);

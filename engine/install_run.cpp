@@ -1,12 +1,10 @@
 #include "engine/install_run.h"
 
 #include <windows.h>
-#include <shellapi.h>
 #include <shlobj.h>
 
 #include <unordered_set>
 
-#include "app/app_state.h"
 #include "engine/application.h"
 #include "engine/blob_transfer.h"
 #include "engine/components.h"
@@ -15,6 +13,7 @@
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
 #include "engine/staged_commit.h"
+#include "engine/transfer_pool.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -56,38 +55,44 @@ bool isUpToDate(const ManifestFile& file, const nlohmann::json& recordedFiles, c
 }
 
 // Reports the failure itself.
-bool fetchTrustedManifest(Manifest& manifest) {
-    switch (fetchReleaseManifest(manifest)) {
+bool fetchTrustedManifest(const RunContext& run, Manifest& manifest) {
+    FetchControl control;
+    control.stopped = [&run] { return run.cancelRequested && run.cancelRequested->load(); };
+    switch (fetchReleaseManifest(run.fetch, control, manifest)) {
         case ReleaseFetch::Trusted:
             return true;
         case ReleaseFetch::NoConnection:
-            reportFailure(L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            run.reportFailure(L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
             return false;
         case ReleaseFetch::NotTrusted:
             break;
     }
-    reportFailure(L"Файлы на сайте не прошли проверку подписи — установка остановлена.");
+    run.reportFailure(L"Файлы на сайте не прошли проверку подписи — установка остановлена.");
     return false;
+}
+
+void showStatus(const RunContext& run, const std::wstring& text) {
+    if (run.showStatus) run.showStatus(text);
 }
 
 // The update is started by the application itself, which has to exit before its files can be replaced.
 // After the timeout the run goes on; the in-use probe then decides.
-void waitForApplicationExit(uint32_t processId) {
+void waitForApplicationExit(const RunContext& run, uint32_t processId) {
     if (processId == 0) return;
-    setStatus(L"Ждём закрытия макетора…");
+    showStatus(run, L"Ждём закрытия макетора…");
     UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, processId));
     if (process) WaitForSingleObject(process.get(), kApplicationExitWaitMs);
 }
 
 // An executable often stays locked for a moment after its process has ended: after waiting for the
 // application the probe is repeated within the lock bound. Without /pid a running application is final.
-bool applicationStillInUse(const std::wstring& installDir) {
-    if (appState.waitPid == 0) return applicationInUse(installDir);
-    return !waitWhileInUse(applicationPathIn(installDir), runLockWait());
+bool applicationStillInUse(const RunContext& run) {
+    if (run.waitPid == 0) return applicationInUse(run.installDir);
+    return !waitWhileInUse(applicationPathIn(run.installDir), run.lockWait);
 }
 
-void createShortcuts(const std::wstring& applicationPath) {
-    setStatus(L"Ярлыки…");
+void createShortcuts(const RunContext& run, const std::wstring& applicationPath) {
+    showStatus(run, L"Ярлыки…");
     for (const wchar_t* legacyName : legacyShortcutNames) {
         DeleteFileW(linkPathIn(FOLDERID_Programs, legacyName).c_str());
         const std::wstring legacyDesktopLink = linkPathIn(FOLDERID_Desktop, legacyName);
@@ -97,7 +102,7 @@ void createShortcuts(const std::wstring& applicationPath) {
         }
     }
     createShortcut(linkPathIn(FOLDERID_Programs, shortcutName), applicationPath);
-    if (appState.runMode == Install && appState.desktopShortcut)
+    if (run.desktopShortcut)
         createShortcut(linkPathIn(FOLDERID_Desktop, shortcutName), applicationPath);
 }
 
@@ -110,25 +115,25 @@ void removeStagedFiles(const std::wstring& installDir, const std::vector<const M
 }
 
 // Reports the failure itself.
-bool finishInterruptedCommit(const std::wstring& installDir) {
+bool finishInterruptedCommit(const RunContext& run) {
     std::wstring blockedTarget;
-    if (completeCommit(installDir, runLockWait(), blockedTarget)) return true;
-    reportFailure(L"Файл занят: " + blockedTarget + L" — закройте макетор.");
+    if (completeCommit(run.installDir, run.lockWait, blockedTarget)) return true;
+    run.reportFailure(L"Файл занят: " + blockedTarget + L" — закройте макетор.");
     return false;
 }
 
 // Every file is staged: the renames, deletions and the record, through the journal. A target that another
 // process holds stops the run before the first rename, so the installation stays as it was. Reports the
 // failure itself.
-bool commitStagedFiles(const std::wstring& installDir, const RunPlan& plan, std::vector<std::string> dropped,
+bool commitStagedFiles(const RunContext& run, const RunPlan& plan, std::vector<std::string> dropped,
                        std::string recordText) {
+    const std::wstring& installDir = run.installDir;
     CommitJournal journal;
-    const LockWait wait = runLockWait();
     for (const ManifestFile* file : plan.fetchList) {
         const std::wstring target = pathJoin(installDir, toUtf16(file->path));
-        if (!waitWhileInUse(target, wait)) {
+        if (!waitWhileInUse(target, run.lockWait)) {
             removeStagedFiles(installDir, plan.fetchList);
-            reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
+            run.reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
             return false;
         }
         journal.renames.push_back(file->path);
@@ -137,10 +142,10 @@ bool commitStagedFiles(const std::wstring& installDir, const RunPlan& plan, std:
     journal.recordText = std::move(recordText);
     if (!writeCommitJournal(installDir, journal)) {
         removeStagedFiles(installDir, plan.fetchList);
-        reportFailure(L"Не записать " + pathJoin(installDir, commitJournalName));
+        run.reportFailure(L"Не записать " + pathJoin(installDir, commitJournalName));
         return false;
     }
-    return finishInterruptedCommit(installDir);
+    return finishInterruptedCommit(run);
 }
 
 }  // namespace
@@ -172,55 +177,47 @@ std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohm
     return dropped;
 }
 
-void installRun() {
-    appState.cancelRequested.exchange(false);
-    appState.bytesDone.exchange(0);
-    appState.bytesTotal.exchange(0);
-    setStatus(L"Получаем сведения о версии…");
+bool installRun(const RunContext& run, std::string& installedVersion) {
+    run.bytesDone->store(0);
+    run.bytesTotal->store(0);
+    showStatus(run, L"Получаем сведения о версии…");
 
     Manifest manifest;
-    if (!fetchTrustedManifest(manifest)) return;
+    if (!fetchTrustedManifest(run, manifest)) return false;
 
-    waitForApplicationExit(appState.waitPid);
-    const std::wstring& installDir = appState.installDir;
+    waitForApplicationExit(run, run.waitPid);
+    const std::wstring& installDir = run.installDir;
     const std::wstring applicationPath = applicationPathIn(installDir);
-    if (applicationStillInUse(installDir)) {
-        reportFailure(applicationInUseText);
-        return;
+    if (applicationStillInUse(run)) {
+        run.reportFailure(applicationInUseText);
+        return false;
     }
     if (!createFolderTree(installDir)) {
-        reportFailure(L"Не создать папку " + installDir);
-        return;
+        run.reportFailure(L"Не создать папку " + installDir);
+        return false;
     }
 
-    if (!finishInterruptedCommit(installDir)) return;
+    if (!finishInterruptedCommit(run)) return false;
 
     const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
-    const std::array<bool, 5> selected = appState.selectedComponents;
-    const RunPlan plan = planRun(manifest, recordedFiles, selected, installDir);
-    appState.bytesTotal.exchange(plan.downloadTotal);
+    const RunPlan plan = planRun(manifest, recordedFiles, run.selectedComponents, installDir);
+    run.bytesTotal->store(plan.downloadTotal);
 
-    const size_t count = plan.fetchList.size();
-    for (size_t i = 0; i < count; ++i) {
-        if (!transferFile(i + 1, count, *plan.fetchList[i], plan.patches[i])) {
-            removeStagedFiles(installDir, plan.fetchList);
-            return;
-        }
+    std::wstring failure;
+    if (!stageFiles(run, plan.fetchList, plan.patches, failure)) {
+        removeStagedFiles(installDir, plan.fetchList);
+        run.reportFailure(failure);
+        return false;
     }
-    if (!commitStagedFiles(installDir, plan, droppedRecordKeys(manifest, recordedFiles, selected, installDir),
-                           installRecordText(manifest, selected)))
-        return;
+    if (!commitStagedFiles(run, plan, droppedRecordKeys(manifest, recordedFiles, run.selectedComponents, installDir),
+                           installRecordText(manifest, run.selectedComponents)))
+        return false;
     deleteTree(pathJoin(installDir, downloadCacheName));
-    createShortcuts(applicationPath);
-    writeUninstallEntry(manifest, plan.installedSize);
-    setInstalledVersion(manifest.version);
+    createShortcuts(run, applicationPath);
+    writeUninstallEntry(installDir, manifest, plan.installedSize);
 
     logLine(L"установлено " + toUtf16(manifest.version) + L" в " + installDir + L": скачано файлов " +
-            std::to_wstring(count) + L", " + std::to_wstring(appState.bytesDone.load() >> 10) + L" КБ");
-    appState.phase.exchange(Done);
-
-    if (appState.runMode == Update && !appState.autoMode) {
-        ShellExecuteW(nullptr, L"open", applicationPath.c_str(), nullptr, installDir.c_str(), SW_SHOWNORMAL);
-        PostMessageW(appState.mainWindow.load(), WM_CLOSE, 0, 0);
-    }
+            std::to_wstring(plan.fetchList.size()) + L", " + std::to_wstring(run.bytesDone->load() >> 10) + L" КБ");
+    installedVersion = manifest.version;
+    return true;
 }

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/manifest.h"
+#include "engine/run_context.h"
 
 struct RunPlan {
     std::vector<const ManifestFile*> fetchList;  // in manifest order
@@ -27,4 +28,6 @@ std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohm
                                            const std::array<bool, 5>& selectedComponents,
                                            const std::wstring& installDir);
 
-void installRun();
+// The whole run. True when the installation is the release's, then installedVersion is its version;
+// otherwise the run has called run.reportFailure once, and the installation is as it was before.
+bool installRun(const RunContext& run, std::string& installedVersion);

@@ -4,8 +4,6 @@
 
 #include <vector>
 
-#include "app/app_state.h"
-#include "engine/blob_transfer.h"
 #include "platform/crypto.h"
 #include "platform/file_mapping.h"
 #include "platform/file_system.h"
@@ -23,13 +21,13 @@ std::wstring patchName(const FilePatch& patch) { return toUtf16(patch.sha256) + 
 
 // Decodes the cached patch against the mapped old file into the mapped ".new" sibling, hashing each decoded
 // piece. The old file is mapped shared for reading only, so nothing can change it while it is referred to.
-PatchOutcome decodeIntoStaged(const std::wstring& patchPath, const ManifestFile& file, const std::wstring& target,
-                              const std::wstring& staged) {
+PatchOutcome decodeIntoStaged(const TransferContext& context, const std::wstring& patchPath, const ManifestFile& file,
+                              const std::wstring& target, const std::wstring& staged) {
     MappedFile old;
     if (!mapForReading(target, old)) return PatchOutcome::Unusable;
     MappedFile out;
     // A scanner may still hold the ".new" an earlier run left.
-    retryWhileLocked(staged, [&] { return mapNewFile(staged, file.size, out); }, runLockWait());
+    retryWhileLocked(staged, [&] { return mapNewFile(staged, file.size, out); }, context.lockWait);
     UniqueHandle patch = openForReading(patchPath);
     PatchDecoder decoder;
     Sha256Stream hash;
@@ -38,7 +36,7 @@ PatchOutcome decodeIntoStaged(const std::wstring& patchPath, const ManifestFile&
         return PatchOutcome::Unusable;
     std::vector<uint8_t> piece(kPatchPiece);
     for (;;) {
-        if (appState.cancelRequested.load()) return PatchOutcome::Cancelled;
+        if (isStopped(context)) return PatchOutcome::Cancelled;
         size_t got = 0;
         if (!readUpTo(patch.get(), piece.data(), piece.size(), got)) return PatchOutcome::Unusable;
         if (got == 0) break;
@@ -72,14 +70,14 @@ const FilePatch* plannedPatch(const ManifestFile& file, const std::string& recor
     return planned;
 }
 
-PatchOutcome patchIntoStaged(const FilePatch& patch, const ManifestFile& file, const std::wstring& target,
-                             const std::wstring& staged) {
-    const Download download = cachedDownload(kPatchPathPrefix + patchName(patch), patchName(patch), patch.size,
-                                             patch.sha256);
+PatchOutcome patchIntoStaged(const TransferContext& context, const FilePatch& patch, const ManifestFile& file,
+                             const std::wstring& target, const std::wstring& staged) {
+    const Download download = cachedDownload(context.installDir, kPatchPathPrefix + patchName(patch),
+                                             patchName(patch), patch.size, patch.sha256);
     PatchOutcome outcome = PatchOutcome::Unusable;
-    switch (fetchIntoCache(download)) {
+    switch (fetchIntoCache(context, download)) {
         case CacheFetch::Done:
-            outcome = decodeIntoStaged(download.paths.complete, file, target, staged);
+            outcome = decodeIntoStaged(context, download.paths.complete, file, target, staged);
             break;
         case CacheFetch::Cancelled:
             return PatchOutcome::Cancelled;

@@ -5,12 +5,13 @@
 // (about 0.3 MiB) whatever their sizes, with the two files' sizes in address space.
 #include <string>
 
+#include "engine/blob_transfer.h"
 #include "engine/manifest.h"
 
 enum class PatchOutcome {
     Applied,    // the ".new" sibling holds the file's verified content
     Unusable,   // the patch could not be had or did not yield the file; no ".new" sibling is left
-    Cancelled,  // the user cancelled; no ".new" sibling is left
+    Cancelled,  // the user cancelled, or another transfer of the run failed; no ".new" sibling is left
 };
 
 // The patch to plan for a file that is to be fetched: one from the digest the install record holds for it,
@@ -20,5 +21,5 @@ const FilePatch* plannedPatch(const ManifestFile& file, const std::string& recor
                               const std::wstring& installDir);
 
 // target: the installed file the patch applies to; staged: its ".new" sibling.
-PatchOutcome patchIntoStaged(const FilePatch& patch, const ManifestFile& file, const std::wstring& target,
-                             const std::wstring& staged);
+PatchOutcome patchIntoStaged(const TransferContext& context, const FilePatch& patch, const ManifestFile& file,
+                             const std::wstring& target, const std::wstring& staged);

@@ -2,12 +2,13 @@
 
 #include <shobjidl.h>
 
-#include "app/app_state.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
 const wchar_t* const uninstallKeyPath = L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\TorvelMaketor";
+const wchar_t* const shortcutName = L"Макетор — Торвел.lnk";
+const wchar_t* const legacyShortcutNames[2] = {L"ТорВел — 3D-макетор.lnk", L"Тор Вел — 3D-макетор.lnk"};
 
 namespace {
 
@@ -50,13 +51,12 @@ LSTATUS readEntryText(const wchar_t* name, std::wstring& text) {
 
 }  // namespace
 
-void writeUninstallEntry(const Manifest& manifest, uint64_t installedSizeBytes) {
+void writeUninstallEntry(const std::wstring& installDir, const Manifest& manifest, uint64_t installedSizeBytes) {
     HKEY rawKey = nullptr;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, uninstallKeyPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr,
                         &rawKey, nullptr) != ERROR_SUCCESS)
         return;
     UniqueRegKey key(rawKey);
-    const std::wstring& installDir = appState.installDir;
     const std::wstring quotedSetup = L"\"" + pathJoin(installDir, L"setup.exe") + L"\"";
     setText(key.get(), L"DisplayName", L"Макетор — Торвел");
     setText(key.get(), L"DisplayVersion", toUtf16(manifest.version));

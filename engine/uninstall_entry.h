@@ -10,10 +10,12 @@
 
 // Below HKEY_CURRENT_USER.
 extern const wchar_t* const uninstallKeyPath;
+// The shortcut's file name, and the names earlier releases used (removed wherever found, never created).
+extern const wchar_t* const shortcutName;
+extern const wchar_t* const legacyShortcutNames[2];
 
-// Creates or updates the eleven values of the entry for the installation in appState.installDir.
-// Failures are silent.
-void writeUninstallEntry(const Manifest& manifest, uint64_t installedSizeBytes);
+// Creates or updates the eleven values of the entry for the installation in installDir. Failures are silent.
+void writeUninstallEntry(const std::wstring& installDir, const Manifest& manifest, uint64_t installedSizeBytes);
 // True when the uninstall of installDir may delete the entry: there is none, its "InstallLocation" is missing
 // or empty, or it names installDir (compared as Windows compares paths: letter case and a trailing
 // backslash aside). An entry that names another folder, or whose value cannot be read, belongs to another

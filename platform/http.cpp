@@ -8,7 +8,6 @@
 #include <new>
 #include <vector>
 
-#include "app/app_state.h"
 #include "build_settings.h"
 #include "platform/handles.h"
 
@@ -97,10 +96,12 @@ bool contentRange(HINTERNET request, uint64_t& first, uint64_t& total) {
     return readNumber(text, position, total) && position == text.size() && total > last;
 }
 
-// Reads until the server has sent everything or the user cancels; counts each piece when asked to.
-bool readBody(HINTERNET request, const BodySink& sink, bool countProgress, uint64_t& received) {
+bool isStopped(const FetchControl& control) { return control.stopped && control.stopped(); }
+
+// Reads until the server has sent everything or the fetch is stopped; counts each piece when asked to.
+bool readBody(HINTERNET request, const BodySink& sink, const FetchControl& control, uint64_t& received) {
     std::vector<uint8_t> buffer;
-    while (!appState.cancelRequested.load()) {
+    while (!isStopped(control)) {
         DWORD available = 0;
         if (!WinHttpQueryDataAvailable(request, &available)) return false;
         if (available == 0) return true;
@@ -108,7 +109,7 @@ bool readBody(HINTERNET request, const BodySink& sink, bool countProgress, uint6
         if (buffer.size() < available) buffer.resize(available);
         DWORD got = 0;
         if (!WinHttpReadData(request, buffer.data(), available, &got)) return false;
-        if (countProgress) appState.bytesDone.fetch_add(got);
+        if (control.receivedBytes) control.receivedBytes->fetch_add(got);
         received += got;
         if (got > 0 && !sink.piece(buffer.data(), got)) return false;
     }
@@ -136,7 +137,7 @@ bool bodyPlacement(HINTERNET request, uint64_t offset, uint64_t& bodyStart, uint
 
 }  // namespace
 
-bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, bool countProgress) {
+bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, const FetchControl& control) {
     HINTERNET connection = sharedConnection();
     if (!connection) return false;
     UniqueInternet request(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
@@ -149,17 +150,17 @@ bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, 
     try {
         if (!sink.start(bodyStart, wholeLength)) return false;
         uint64_t received = 0;
-        const bool complete = readBody(request.get(), sink, countProgress, received);
+        const bool complete = readBody(request.get(), sink, control, received);
         // A connection that closes early can look like the end of the body; the announced length tells.
         if (complete && lengthAnnounced && received != expectedLength) return false;
-        // A cancel that arrives with the last piece still fails the fetch.
-        return complete && !appState.cancelRequested.load();
+        // A stop that arrives with the last piece still fails the fetch.
+        return complete && !isStopped(control);
     } catch (const std::bad_alloc&) {
         return false;  // a body too big for memory is a failed download, not an exception out of the thread
     }
 }
 
-bool httpGet(const std::wstring& path, std::string& body, bool countProgress) {
+bool fetchWholeBody(const BodyFetch& fetch, const std::wstring& path, std::string& body, const FetchControl& control) {
     body.clear();
     BodySink sink;
     sink.start = [&body](uint64_t, uint64_t length) {
@@ -172,5 +173,9 @@ bool httpGet(const std::wstring& path, std::string& body, bool countProgress) {
         body.append(reinterpret_cast<const char*>(data), size);
         return true;
     };
-    return httpFetch(path, 0, sink, countProgress);
+    return fetch(path, 0, sink, control);
+}
+
+bool httpGet(const std::wstring& path, std::string& body, const FetchControl& control) {
+    return fetchWholeBody(httpFetch, path, body, control);
 }

@@ -1,5 +1,6 @@
 #pragma once
 // HTTPS GET of a path on the download host: streamed piece by piece to a sink, or whole into memory.
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -14,12 +15,23 @@ struct BodySink {
     std::function<bool(const uint8_t* data, size_t size)> piece;
 };
 
+// What a fetch watches and feeds, both optional: stopped is asked between received pieces (a true stops the
+// fetch, which then fails), and every received piece's length is added to receivedBytes.
+struct FetchControl {
+    std::function<bool()> stopped;
+    std::atomic<uint64_t>* receivedBytes = nullptr;
+};
+
 // With offset 0 a plain request, which succeeds only on status 200. With an offset, a Range request for the
 // body from that byte on: a 206 counts only when its Content-Range starts at that offset, and a 200 (a server
 // without ranges) hands the sink the whole body from 0. True only when the whole announced length arrived, the
-// sink took every piece and no cancellation was seen. With countProgress every received piece's length is
-// added to appState.bytesDone.
-bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, bool countProgress);
+// sink took every piece and no stop was seen.
+bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, const FetchControl& control);
+
+// A fetch on httpFetch's terms: the download host, or a stand-in for it in tests.
+using BodyFetch = std::function<bool(const std::wstring& path, uint64_t offset, const BodySink& sink,
+                                     const FetchControl& control)>;
 
 // The whole body of a plain request into memory, on the same terms.
-bool httpGet(const std::wstring& path, std::string& body, bool countProgress);
+bool fetchWholeBody(const BodyFetch& fetch, const std::wstring& path, std::string& body, const FetchControl& control);
+bool httpGet(const std::wstring& path, std::string& body, const FetchControl& control);

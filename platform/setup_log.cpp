@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-
-#include "app/app_state.h"
 #include "platform/handles.h"
 #include "platform/text.h"
 
@@ -22,13 +20,4 @@ void logLine(const std::wstring& text) {
     const std::string bytes = toUtf8(text);
     if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), file.get());
     fputc('\n', file.get());
-}
-
-void reportFailure(const std::wstring& text) {
-    {
-        std::lock_guard<std::mutex> lock(appState.stateLock);
-        appState.errorText = text;
-    }
-    logLine(L"ОШИБКА: " + text);
-    appState.phase.exchange(Failed);
 }

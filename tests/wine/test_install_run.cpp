@@ -174,26 +174,28 @@ class CachedTransfer : public InstallFolder {
 protected:
     void SetUp() override {
         InstallFolder::SetUp();
-        appState.installDir = installDir;
-        appState.cancelRequested.store(false);
-        appState.bytesDone.store(0);
-        appState.phase.store(Running);
-        appState.lockWaitMs = 2000;  // a file that stays locked on purpose need not hold a case up for long
+        context.installDir = installDir;
+        context.fetch = httpFetch;
+        context.lockWait.boundMs = 2000;  // a file that stays locked on purpose need not hold a case up for long
+        context.bytesDone = &bytesDone;
+        context.cancelled = [this] { return cancelled.load(); };
         uint8_t header[kLzmsHeaderSize];
         writeLzmsHeader(LzmsContainerHeader{}, header);
         emptyBlob.assign(reinterpret_cast<const char*>(header), sizeof header);
         emptyFile = fileOf("sub\\dir\\empty.dat", "", emptyBlob.size());
         emptyFile.csha256 = sha256Of(emptyBlob);
     }
-    void TearDown() override {
-        appState.installDir.clear();
-        appState.phase.store(Ready);
-        appState.lockWaitMs = kLockWaitMs;
-        InstallFolder::TearDown();
-    }
     void cache(const ManifestFile& file, const std::string& blob) {
         place(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms", blob);
     }
+    bool transfer(const ManifestFile& file) {
+        failure.clear();
+        return transferFile(context, file, failure);
+    }
+    TransferContext context;
+    std::atomic<uint64_t> bytesDone{0};
+    std::atomic<bool> cancelled{false};
+    std::wstring failure;
     std::string emptyBlob;
     ManifestFile emptyFile;
 };
@@ -203,13 +205,11 @@ TEST_F(CachedTransfer, AValidCachedBlobIsStagedWithoutTheNetwork) {
     cache(emptyFile, emptyBlob);
     place(L"sub\\dir\\empty.dat", "old");
     place(L"sub\\dir\\empty.dat.new", "leftover of an interrupted run");
-    ASSERT_TRUE(transferFile(2, 5, emptyFile)) << toUtf8(getErrorText());
-    EXPECT_EQ(getStatus(), L"Скачивание 2 из 5: sub\\dir\\empty.dat");
-    EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size());
+    ASSERT_TRUE(transfer(emptyFile)) << toUtf8(failure);
+    EXPECT_EQ(bytesDone.load(), emptyBlob.size());
     EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat")), "old") << "the commit replaces the target, not the transfer";
     EXPECT_TRUE(pathExists(at(L"sub\\dir\\empty.dat.new")));
     EXPECT_EQ(readFileBytes(at(L"sub\\dir\\empty.dat.new")), "");
-    EXPECT_EQ(appState.phase.load(), Running);
 }
 
 TEST_F(CachedTransfer, AFileBeyond4GiBIsStagedFromABlobBeyond4GiB) {
@@ -241,30 +241,29 @@ TEST_F(CachedTransfer, AFileBeyond4GiBIsStagedFromABlobBeyond4GiB) {
         ASSERT_TRUE(truncateAt(blob.get(), position));
     }
     file.csize = total + kLzmsHeaderSize + 4 * ((total + chunk - 1) / chunk);
-    ASSERT_TRUE(transferFile(1, 1, file)) << toUtf8(getErrorText());
+    ASSERT_TRUE(transfer(file)) << toUtf8(failure);
     uint64_t staged = 0;
     EXPECT_TRUE(fileSizeOf(at(L"big\\zeros.bin.new"), staged));
     EXPECT_EQ(staged, total);
-    EXPECT_EQ(appState.bytesDone.load(), file.csize);
+    EXPECT_EQ(bytesDone.load(), file.csize);
     DeleteFileW(at(L"big\\zeros.bin.new").c_str());
     DeleteFileW(blobPath.c_str());
 }
 
-TEST_F(CachedTransfer, TheStatusAndMessagesShowTheReleasePathWithBackslashes) {
+TEST_F(CachedTransfer, MessagesShowTheReleasePathWithBackslashes) {
     ManifestFile file = emptyFile;
     file.path = "sub/dir/empty.dat";
     file.size = 1;  // the blob holds 0 bytes
     cache(file, emptyBlob);
-    EXPECT_FALSE(transferFile(1, 2, file));
-    EXPECT_EQ(getStatus(), L"Скачивание 1 из 2: sub\\dir\\empty.dat");
-    EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
+    EXPECT_FALSE(transfer(file));
+    EXPECT_EQ(failure, L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
 }
 
 TEST_F(CachedTransfer, AnUnwritableTemporaryFileIsReported) {
     cache(emptyFile, emptyBlob);
     place(L"sub\\dir\\empty.dat.new\\blocker");  // a folder where the temporary file should go
-    EXPECT_FALSE(transferFile(1, 1, emptyFile));
-    EXPECT_EQ(getErrorText(), L"Не записать " + at(L"sub\\dir\\empty.dat"));
+    EXPECT_FALSE(transfer(emptyFile));
+    EXPECT_EQ(failure, L"Не записать " + at(L"sub\\dir\\empty.dat"));
 }
 
 // A scanner still reading the ".new" an earlier run left: the transfer waits for it instead of failing.
@@ -278,9 +277,9 @@ TEST_F(CachedTransfer, AStagedFileHeldForAMomentIsWaitedFor) {
         Sleep(800);
         held.reset();
     });
-    const bool transferred = transferFile(1, 1, emptyFile);
+    const bool transferred = transfer(emptyFile);
     releaser.join();
-    EXPECT_TRUE(transferred) << toUtf8(getErrorText());
+    EXPECT_TRUE(transferred) << toUtf8(failure);
     EXPECT_EQ(readFileBytes(staged), "");
 }
 
@@ -288,9 +287,9 @@ TEST_F(CachedTransfer, ABlobThatUnpacksToTheWrongSizeIsDamaged) {
     ManifestFile file = emptyFile;
     file.size = 1;  // the blob holds 0 bytes
     cache(file, emptyBlob);
-    EXPECT_FALSE(transferFile(1, 1, file));
-    EXPECT_EQ(getErrorText(), L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
-    EXPECT_EQ(appState.bytesDone.load(), emptyBlob.size()) << "a valid cached blob counts even when unpacking fails";
+    EXPECT_FALSE(transfer(file));
+    EXPECT_EQ(failure, L"Файл sub\\dir\\empty.dat повреждён при загрузке — повторите.");
+    EXPECT_EQ(bytesDone.load(), emptyBlob.size()) << "a valid cached blob counts even when unpacking fails";
     EXPECT_FALSE(pathExists(at(L"sub")));
     EXPECT_FALSE(pathExists(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(file.sha256) + L".lzms")))
         << "a blob that cannot give the file is no use to a retry";
@@ -304,27 +303,25 @@ TEST_F(CachedTransfer, ACachedBlobPackedInOtherBlocksIsNotUsed) {
     const std::string repacked(reinterpret_cast<const char*>(header), sizeof header);
     ASSERT_NE(repacked, emptyBlob);
     cache(emptyFile, repacked);
-    EXPECT_FALSE(transferFile(1, 1, emptyFile));
-    EXPECT_EQ(getErrorText(), L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
-    EXPECT_EQ(appState.bytesDone.load(), 0u);
+    EXPECT_FALSE(transfer(emptyFile));
+    EXPECT_EQ(failure, L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
+    EXPECT_EQ(bytesDone.load(), 0u);
     EXPECT_FALSE(pathExists(at(L"sub")));
 }
 
 TEST_F(CachedTransfer, CancelBeforeTheFileStarts) {
     cache(emptyFile, emptyBlob);
-    setStatus(L"previous");
-    appState.cancelRequested.store(true);
-    EXPECT_FALSE(transferFile(1, 1, emptyFile));
-    EXPECT_EQ(getErrorText(), L"Установка отменена.");
-    EXPECT_EQ(getStatus(), L"previous");
-    appState.cancelRequested.store(false);
+    cancelled.store(true);
+    EXPECT_FALSE(transfer(emptyFile));
+    EXPECT_EQ(failure, L"Установка отменена.");
+    EXPECT_FALSE(pathExists(at(L"sub"))) << "nothing staged";
 }
 
 TEST_F(CachedTransfer, AnInvalidCachedBlobWithoutServerIsNotDownloaded) {
     cache(emptyFile, "not the blob");
-    EXPECT_FALSE(transferFile(3, 4, emptyFile));
-    EXPECT_EQ(getErrorText(), L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
-    EXPECT_EQ(appState.bytesDone.load(), 0u);
+    EXPECT_FALSE(transfer(emptyFile));
+    EXPECT_EQ(failure, L"Не скачан sub\\dir\\empty.dat — проверьте интернет и повторите.");
+    EXPECT_EQ(bytesDone.load(), 0u);
     EXPECT_EQ(readFileBytes(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(emptyFile.sha256) + L".lzms")),
               "not the blob") << "the cache is only read";
 }
@@ -414,35 +411,36 @@ TEST_F(StagedCommit, AJournalThatIsNotWholeIsDroppedAndChangesNothing) {
 
 // Nothing listens on the download port during these tests.
 TEST(WithoutServer, FetchFailsWithAnEmptyBodyAndCountsNothing) {
-    appState.bytesDone.store(7);
-    appState.cancelRequested.store(false);
+    std::atomic<uint64_t> received{7};
+    FetchControl control;
+    control.receivedBytes = &received;
     std::string body = "stale";
-    EXPECT_FALSE(httpGet(L"/maketor/app/manifest.json", body, true));
+    EXPECT_FALSE(httpGet(L"/maketor/app/manifest.json", body, control));
     EXPECT_EQ(body, "");
-    EXPECT_EQ(appState.bytesDone.load(), 7u);
+    EXPECT_EQ(received.load(), 7u);
 }
 
 TEST(WithoutServer, TheInstallRunFailsWithTheConnectionTextAndChangesNothing) {
     const std::wstring outer = makeScratchFolder(L"noserver");
-    appState.installDir = outer + L"\\Maketor";
-    appState.bytesDone.store(99);
-    appState.bytesTotal.store(99);
-    appState.cancelRequested.store(true);
-    appState.phase.store(Running);
-    const std::string logBefore = readFileBytes(setupLogPath());
-    installRun();
-    EXPECT_EQ(appState.phase.load(), Failed);
-    EXPECT_EQ(getErrorText(), L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
-    EXPECT_EQ(getStatus(), L"Получаем сведения о версии…");
-    EXPECT_FALSE(appState.cancelRequested.load()) << "a new run clears an old cancel request";
-    EXPECT_EQ(appState.bytesDone.load(), 0u);
-    EXPECT_EQ(appState.bytesTotal.load(), 0u);
-    EXPECT_FALSE(pathExists(appState.installDir)) << "the folder is created only after the manifest is trusted";
-    EXPECT_EQ(readFileBytes(setupLogPath()),
-              logBefore + toUtf8(L"ОШИБКА: Нет связи с сайтом Торвел. Проверьте интернет и повторите.") + "\r\n");
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<uint64_t> bytesDone{99}, bytesTotal{99};
+    std::vector<std::wstring> statuses, failures;
+    RunContext run;
+    run.installDir = outer + L"\\Maketor";
+    run.cancelRequested = &cancelRequested;
+    run.bytesDone = &bytesDone;
+    run.bytesTotal = &bytesTotal;
+    run.showStatus = [&](const std::wstring& text) { statuses.push_back(text); };
+    run.reportFailure = [&](const std::wstring& text) { failures.push_back(text); };
+    std::string version = "unchanged";
+    EXPECT_FALSE(installRun(run, version));
+    EXPECT_EQ(version, "unchanged");
+    EXPECT_EQ(failures, std::vector<std::wstring>{L"Нет связи с сайтом Торвел. Проверьте интернет и повторите."});
+    EXPECT_EQ(statuses, std::vector<std::wstring>{L"Получаем сведения о версии…"});
+    EXPECT_EQ(bytesDone.load(), 0u);
+    EXPECT_EQ(bytesTotal.load(), 0u);
+    EXPECT_FALSE(pathExists(run.installDir)) << "the folder is created only after the manifest is trusted";
     removeTree(outer);
-    appState.installDir.clear();
-    appState.phase.store(Ready);
 }
 
 TEST(WithoutServer, TheReleaseCheckPublishesNothing) {

@@ -66,10 +66,9 @@ const EntryCase kEntryCases[] = {
 TEST(UninstallEntry, WritesTheElevenValues) {
     for (const EntryCase& c : kEntryCases) {
         RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
-        appState.installDir = c.installDir;
         Manifest manifest;
         manifest.version = c.version;
-        writeUninstallEntry(manifest, c.installedSize);
+        writeUninstallEntry(c.installDir, manifest, c.installedSize);
 
         const std::wstring folder = c.expectedFolder;
         expectText(L"DisplayName", L"Макетор — Торвел");
@@ -85,15 +84,14 @@ TEST(UninstallEntry, WritesTheElevenValues) {
         expectNumber(L"NoRepair", 1);
     }
     RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
-    appState.installDir.clear();
 }
 
 TEST(UninstallEntry, AnUpdateRewritesTheValuesAndKeepsForeignOnes) {
     RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
-    appState.installDir = L"C:\\Apps\\Maketor";
+    const std::wstring installDir = L"C:\\Apps\\Maketor";
     Manifest first;
     first.version = "1.0";
-    writeUninstallEntry(first, 10 * 1024);
+    writeUninstallEntry(installDir, first, 10 * 1024);
     HKEY rawKey = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, uninstallKeyPath, 0, KEY_WRITE, &rawKey), ERROR_SUCCESS);
     {
@@ -103,12 +101,11 @@ TEST(UninstallEntry, AnUpdateRewritesTheValuesAndKeepsForeignOnes) {
     }
     Manifest second;
     second.version = "1.1";
-    writeUninstallEntry(second, 20 * 1024);
+    writeUninstallEntry(installDir, second, 20 * 1024);
     expectText(L"DisplayVersion", L"1.1");
     expectNumber(L"EstimatedSize", 20);
     expectText(L"Comments", L"old");
     RegDeleteKeyW(HKEY_CURRENT_USER, uninstallKeyPath);
-    appState.installDir.clear();
 }
 
 void writeInstallLocation(DWORD type, const void* data, DWORD size) {

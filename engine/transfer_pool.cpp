@@ -1,0 +1,107 @@
+#include "engine/transfer_pool.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <system_error>
+#include <thread>
+
+#include "engine/blob_transfer.h"
+#include "platform/text.h"
+
+namespace {
+
+struct Staging {
+    const RunContext& run;
+    const std::vector<const ManifestFile*>& files;
+    const std::vector<const FilePatch*>& patches;
+    TransferContext transfer;
+    std::atomic<size_t> nextIndex{0};
+    std::atomic<bool> failed{false};
+
+    std::mutex lock;  // guards the three below
+    std::wstring failure;
+    std::set<size_t> inFlight;  // indices into files
+    size_t shownIndex = SIZE_MAX;
+};
+
+// The status line names the earliest file still in flight, so that a large file keeps its line while the
+// small ones after it come and go.
+void showEarliestInFlight(Staging& staging) {
+    std::lock_guard<std::mutex> hold(staging.lock);
+    if (staging.inFlight.empty()) return;
+    const size_t index = *staging.inFlight.begin();
+    if (index == staging.shownIndex) return;
+    staging.shownIndex = index;
+    if (!staging.run.showStatus) return;
+    staging.run.showStatus(L"Скачивание " + std::to_wstring(index + 1) + L" из " +
+                           std::to_wstring(staging.files.size()) + L": " +
+                           withBackslashes(toUtf16(staging.files[index]->path)));
+}
+
+void setInFlight(Staging& staging, size_t index, bool inFlight) {
+    {
+        std::lock_guard<std::mutex> hold(staging.lock);
+        if (inFlight)
+            staging.inFlight.insert(index);
+        else
+            staging.inFlight.erase(index);
+    }
+    showEarliestInFlight(staging);
+}
+
+// The first failure is the one the user is told; those it caused by stopping the others are not news.
+void recordFailure(Staging& staging, const std::wstring& text) {
+    std::lock_guard<std::mutex> hold(staging.lock);
+    if (!staging.failed.exchange(true)) staging.failure = text;
+}
+
+void transferUntilDone(Staging& staging) {
+    for (;;) {
+        const size_t index = staging.nextIndex.fetch_add(1);
+        if (index >= staging.files.size() || staging.failed.load()) return;
+        setInFlight(staging, index, true);
+        std::wstring failure;
+        const FilePatch* patch = index < staging.patches.size() ? staging.patches[index] : nullptr;
+        const bool staged = transferFile(staging.transfer, *staging.files[index], failure, patch);
+        setInFlight(staging, index, false);
+        if (!staged) {
+            recordFailure(staging, failure);
+            return;
+        }
+    }
+}
+
+}  // namespace
+
+bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files,
+                const std::vector<const FilePatch*>& patches, std::wstring& failure) {
+    MemoryGate unpackGate;
+    unpackGate.budgetBytes = kUnpackMemoryBudget;
+    unpackGate.slots = std::max(1u, std::thread::hardware_concurrency());
+
+    Staging staging{run, files, patches, {}};
+    staging.transfer.installDir = run.installDir;
+    staging.transfer.fetch = run.fetch;
+    staging.transfer.lockWait = run.lockWait;
+    staging.transfer.unpackGate = &unpackGate;
+    staging.transfer.bytesDone = run.bytesDone;
+    staging.transfer.bytesTotal = run.bytesTotal;
+    staging.transfer.cancelled = [&run] { return run.cancelRequested && run.cancelRequested->load(); };
+    staging.transfer.abandoned = [&staging] { return staging.failed.load(); };
+
+    const size_t helpers = std::min<size_t>(kTransfersInFlight, files.size());
+    std::vector<std::thread> threads;
+    try {
+        for (size_t i = 1; i < helpers; ++i) threads.emplace_back(transferUntilDone, std::ref(staging));
+    } catch (const std::system_error&) {
+        // No more threads to be had: the ones started, and this one, do the work.
+    }
+    transferUntilDone(staging);
+    for (std::thread& thread : threads) thread.join();
+
+    if (!staging.failed.load()) return true;
+    failure = staging.failure;
+    return false;
+}

@@ -1,0 +1,21 @@
+#pragma once
+// Stages the files of a run: a few transfers in flight at once (each downloads its blob, then unpacks it
+// within a shared memory bound), the status line naming the earliest file still in flight.
+#include <string>
+#include <vector>
+
+#include "engine/manifest.h"
+#include "engine/run_context.h"
+
+// How many files are fetched at once: enough to hide a request's round trip, few enough for a desktop line.
+constexpr unsigned kTransfersInFlight = 4;
+// Memory that unpacking may hold at once across the transfers (a chunk and its packed bytes each). A blob
+// whose chunks need more is unpacked alone.
+constexpr uint64_t kUnpackMemoryBudget = uint64_t{128} << 20;
+
+// True when every file's ".new" sibling holds its verified content. Otherwise failure is the sentence for the
+// first transfer that failed; the others have stopped, and each removed its own partial ".new" file, but
+// files staged whole stay for the caller to remove.
+// patches: for each of files, the patch planned for it or null (or no entries: no patches at all).
+bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files,
+                const std::vector<const FilePatch*>& patches, std::wstring& failure);
