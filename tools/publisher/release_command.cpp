@@ -21,6 +21,7 @@
 
 #include "engine/manifest.h"
 #include "platform/lzms_container.h"
+#include "platform/zstd_patch.h"
 #include "tools/publisher/arguments.h"
 #include "tools/publisher/blob_check.h"
 #include "tools/publisher/commands.h"
