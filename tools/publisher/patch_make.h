@@ -12,7 +12,8 @@
 constexpr int kPatchLevel = 19;
 
 // The patch into patch; false, with problem set, when the sizes are not patchable (isPatchableSize) or zstd
-// fails. Memory: both files, the patch and zstd's tables (about 1.5 GiB near the largest patchable size).
+// fails. Memory: both files, an output buffer as large as the new one and zstd's tables (85 MiB for a 4 MiB
+// file, about 0.5 GiB for the largest patchable ones).
 bool makePatch(const uint8_t* old, size_t oldSize, const uint8_t* fresh, size_t freshSize, std::vector<uint8_t>& patch,
                std::string& problem);
 
