@@ -204,7 +204,7 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
     run.bytesTotal->store(plan.downloadTotal);
 
     std::wstring failure;
-    if (!stageFiles(run, plan.fetchList, plan.patches, failure)) {
+    if (!stageFiles(run, plan.fetchList, failure, plan.patches)) {
         removeStagedFiles(installDir, plan.fetchList);
         run.reportFailure(failure);
         return false;

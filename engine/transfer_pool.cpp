@@ -13,6 +13,10 @@
 namespace {
 
 struct Staging {
+    Staging(const RunContext& run, const std::vector<const ManifestFile*>& files,
+            const std::vector<const FilePatch*>& patches)
+        : run(run), files(files), patches(patches) {}
+
     const RunContext& run;
     const std::vector<const ManifestFile*>& files;
     const std::vector<const FilePatch*>& patches;
@@ -75,13 +79,13 @@ void transferUntilDone(Staging& staging) {
 
 }  // namespace
 
-bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files,
-                const std::vector<const FilePatch*>& patches, std::wstring& failure) {
+bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, std::wstring& failure,
+                const std::vector<const FilePatch*>& patches) {
     MemoryGate unpackGate;
     unpackGate.budgetBytes = kUnpackMemoryBudget;
     unpackGate.slots = std::max(1u, std::thread::hardware_concurrency());
 
-    Staging staging{run, files, patches, {}};
+    Staging staging(run, files, patches);
     staging.transfer.installDir = run.installDir;
     staging.transfer.fetch = run.fetch;
     staging.transfer.lockWait = run.lockWait;

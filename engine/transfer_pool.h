@@ -17,5 +17,5 @@ constexpr uint64_t kUnpackMemoryBudget = uint64_t{128} << 20;
 // first transfer that failed; the others have stopped, and each removed its own partial ".new" file, but
 // files staged whole stay for the caller to remove.
 // patches: for each of files, the patch planned for it or null (or no entries: no patches at all).
-bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files,
-                const std::vector<const FilePatch*>& patches, std::wstring& failure);
+bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, std::wstring& failure,
+                const std::vector<const FilePatch*>& patches = {});

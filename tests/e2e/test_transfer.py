@@ -19,6 +19,18 @@ def cache_folder(folder):
     return folder.path("update-cache")
 
 
+def cached_blobs(folder):
+    """What a run left in the download cache: the digests of its whole blobs, and {digest: length} of its parts."""
+    whole, parts = set(), {}
+    if os.path.isdir(cache_folder(folder)):
+        for name in os.listdir(cache_folder(folder)):
+            if name.endswith(".lzms"):
+                whole.add(name[: -len(".lzms")])
+            elif name.endswith(".lzms.part"):
+                parts[name[: -len(".lzms.part")]] = os.path.getsize(os.path.join(cache_folder(folder), name))
+    return whole, parts
+
+
 class Retry(LifecycleTest):
     """A first install that fails, then its retry."""
 
@@ -50,20 +62,26 @@ class Retry(LifecycleTest):
         order = self.blob_order(self.forty)
         self.assertEqual(len(order), 40)
         thirtieth = order[29]
+        digest = self.forty.entries[thirtieth]["sha256"]
         first = self.install_with_fault(folder, self.forty, self.forty.request_path(thirtieth), ("cut", 150_000))
-        self.assertEqual(len(first), 30)
+        self.assertIn(digest, first)
         shown = thirtieth.replace("/", "\\")
-        self.assertEqual(log_errors(), ["Не скачан " + shown + " — проверьте интернет и повторите."])
+        self.assertEqual(log_errors(), ["Не скачан " + shown + " — проверьте интернет и повторите."],
+                         "the transfers stopped by the failure say nothing of their own")
+        whole, parts = cached_blobs(folder)
+        self.assertTrue(0 < parts[digest] <= 150_000, parts)
+        self.assertFalse(any(p.endswith(".new") for p in folder.files()), "a failed run leaves no staged file")
 
         clear_setup_log()
         retry = self.install(folder, self.forty)
         print(f"\nretry after a cut at blob 30 of 40: {len(retry)} blobs fetched")
         self.assertLessEqual(len(retry), 11)
-        self.assertEqual(retry, [self.forty.entries[p]["sha256"] for p in order[29:]])
-        ranges = self.server.range_requests()
-        self.assertEqual([(path, honoured) for path, _, honoured in ranges],
-                         [(self.forty.request_path(thirtieth), True)])
-        self.assertTrue(0 < ranges[0][1] <= 150_000, ranges[0][1])
+        self.assertEqual(sorted(retry), sorted(self.forty.entries[p]["sha256"] for p in order
+                                               if self.forty.entries[p]["sha256"] not in whole),
+                         "each blob the first run did not receive whole, once; none it did")
+        self.assertEqual(sorted((path, first, honoured) for path, first, honoured in self.server.range_requests()),
+                         sorted(("/maketor/app/blobs/" + d + ".lzms", length, True) for d, length in parts.items()),
+                         "each part continued where it ended")
         self.assert_installed(folder, self.forty, adapter_selection(), order)
         self.assertFalse(os.path.exists(cache_folder(folder)))
 
@@ -184,6 +202,10 @@ class AllOrNothing(LifecycleTest):
         self.assertFalse(os.path.exists(cache_folder(self.folder)))
         return self.server.blob_requests()
 
+    def missing_after(self, whole):
+        """The digests of the changed files whose blobs a run did not leave whole in the cache."""
+        return sorted(self.v2.entries[p]["sha256"] for p in self.order if self.v2.entries[p]["sha256"] not in whole)
+
     def test_an_update_cut_at_the_10th_changed_blob_changes_nothing(self):
         tenth = self.order[9]
         self.serve(self.v2)
@@ -191,28 +213,34 @@ class AllOrNothing(LifecycleTest):
         run_setup("/update", "/dir", self.folder.windows, "/auto")
         self.assertEqual(log_errors(), ["Не скачан " + tenth.replace("/", "\\") + " — проверьте интернет и повторите."])
         self.assert_unchanged()
+        whole, _ = cached_blobs(self.folder)
+        self.assertNotIn(self.v2.entries[tenth]["sha256"], whole)
 
         clear_setup_log()
         retry = self.update_to_v2()
-        self.assertEqual(retry, [self.v2.entries[p]["sha256"] for p in self.order[9:]])
+        self.assertEqual(sorted(retry), self.missing_after(whole))
 
     def test_kill_during_staging_then_the_next_run_completes(self):
         fifth = self.order[4]
         self.serve(self.v2)
         self.server.set_fault(self.v2.request_path(fifth), ("slow", 30))
         setup = wine_background(cross_program("maketor-setup.exe"), "/update", "/dir", self.folder.windows, "/auto")
-        wait_until(lambda: len(self.server.blob_requests()) == 5, 60, "the fifth blob request")
+        fifth_digest = self.v2.entries[fifth]["sha256"]
+        wait_until(lambda: fifth_digest in self.server.blob_requests(), 60, "the fifth blob's request")
         self.assertGreaterEqual(kill_setup(), 1)
         setup.wait(60)
         wait_for_setup_to_finish()
-        staged = sorted(p for p in self.folder.files() if p.endswith(".new"))
-        self.assertEqual(staged, sorted(p + ".new" for p in self.order[:4]), "the files staged before the kill")
+        whole, _ = cached_blobs(self.folder)
+        staged = [p[: -len(".new")] for p in self.folder.files() if p.endswith(".new")]
+        self.assertTrue(staged, "files were staged before the kill")
+        self.assertTrue(all(self.v2.entries[p]["sha256"] in whole for p in staged), staged)
+        self.assertNotIn(fifth_digest, whole)
         self.assertEqual({p: d for p, d in installation_of(self.folder).items() if not p.endswith(".new")},
                          self.before[0])
         self.assertEqual(registry_values(), self.before[1])
 
         retry = self.update_to_v2()
-        self.assertEqual(retry, [self.v2.entries[p]["sha256"] for p in self.order[4:]])
+        self.assertEqual(sorted(retry), self.missing_after(whole))
 
     def test_a_full_disk_while_staging_frees_what_it_staged(self):
         mount = self.folder.root

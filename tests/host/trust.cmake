@@ -30,13 +30,14 @@ if(TARGET maketor-publish)
   add_test(NAME host.publisher COMMAND host_publisher_tests --gtest_brief=1)
 endif()
 
-# The publisher's worker pool alone, under ThreadSanitizer (which cannot share a program with ASan).
-add_executable(host_ordered_work_tests test_ordered_work.cpp)
-target_include_directories(host_ordered_work_tests PRIVATE "${CMAKE_SOURCE_DIR}")
-target_compile_options(host_ordered_work_tests PRIVATE ${MAKETOR_HOST_FLAGS})
+# The thread-shared pieces alone, under ThreadSanitizer (which cannot share a program with ASan): the publisher's
+# worker pool and the setup program's memory gate for unpacking.
+add_executable(host_thread_tests test_ordered_work.cpp test_memory_gate.cpp ${CMAKE_SOURCE_DIR}/platform/memory_gate.cpp)
+target_include_directories(host_thread_tests PRIVATE "${CMAKE_SOURCE_DIR}")
+target_compile_options(host_thread_tests PRIVATE ${MAKETOR_HOST_FLAGS})
 if(MAKETOR_SANITIZE)
-  target_compile_options(host_ordered_work_tests PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
-  target_link_options(host_ordered_work_tests PRIVATE -fsanitize=thread)
+  target_compile_options(host_thread_tests PRIVATE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(host_thread_tests PRIVATE -fsanitize=thread)
 endif()
-target_link_libraries(host_ordered_work_tests PRIVATE gtest_main)
-add_test(NAME host.ordered_work COMMAND host_ordered_work_tests --gtest_brief=1)
+target_link_libraries(host_thread_tests PRIVATE gtest_main)
+add_test(NAME host.threads COMMAND host_thread_tests --gtest_brief=1)

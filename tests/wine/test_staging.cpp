@@ -1,0 +1,218 @@
+// Staging a run's files several at a time, in process, with a stand-in for the download host: every file
+// staged whole, the status line, the first failure stopping the others, and a cancel stopping them all.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/blob_transfer.h"
+#include "engine/transfer_pool.h"
+#include "platform/crypto.h"
+#include "platform/lzms_container.h"
+#include "platform/text.h"
+#include "test_support.h"
+
+namespace {
+
+constexpr DWORD kPatienceMs = 10000;
+
+std::string sha256Of(const std::string& bytes) {
+    return sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// An LZMS container whose one chunk is stored as it is, as Windows stores data that does not shrink.
+std::string storedBlobOf(const std::string& content) {
+    uint8_t header[kLzmsHeaderSize];
+    writeLzmsHeader(LzmsContainerHeader{content.size(), content.size()}, header);
+    std::string blob(reinterpret_cast<const char*>(header), sizeof header);
+    const uint32_t length = uint32_t(content.size());
+    blob.append(reinterpret_cast<const char*>(&length), sizeof length);
+    return blob + content;
+}
+
+std::string blobRequestOf(const ManifestFile& file) { return "/maketor/app/blobs/" + file.sha256 + ".lzms"; }
+
+// The download host in memory. Each request's blob is sent in pieces; a test decides per request, through
+// its hook, whether to hold it, fail it or let it through.
+struct FakeHost {
+    std::map<std::string, std::string> bodies;  // request path -> body
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::string> requested;
+    std::vector<std::string> completed;
+    unsigned inFlight = 0;
+    unsigned mostInFlight = 0;
+    // Called after the first piece went out; false fails the request there.
+    std::function<bool(const std::string& path, const FetchControl& control)> afterFirstPiece;
+
+    bool fetch(const std::wstring& widePath, uint64_t offset, const BodySink& sink, const FetchControl& control) {
+        const std::string path = toUtf8(widePath);
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            requested.push_back(path);
+            mostInFlight = std::max(mostInFlight, ++inFlight);
+        }
+        changed.notify_all();
+        const bool delivered = deliver(path, offset, sink, control);
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            --inFlight;
+            if (delivered) completed.push_back(path);
+        }
+        changed.notify_all();
+        return delivered;
+    }
+
+    bool deliver(const std::string& path, uint64_t offset, const BodySink& sink, const FetchControl& control) {
+        const auto body = bodies.find(path);
+        if (body == bodies.end() || offset != 0 || !sink.start(0, body->second.size())) return false;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(body->second.data());
+        const size_t half = body->second.size() / 2;
+        if (!sink.piece(bytes, half)) return false;
+        if (afterFirstPiece && !afterFirstPiece(path, control)) return false;
+        Sleep(5);  // long enough for the transfers to overlap
+        if (control.stopped && control.stopped()) return false;
+        return sink.piece(bytes + half, body->second.size() - half);
+    }
+
+    // Waits until condition holds (checked under the lock), at most kPatienceMs.
+    template <typename Condition>
+    bool waitFor(Condition condition) {
+        std::unique_lock<std::mutex> hold(lock);
+        return changed.wait_for(hold, std::chrono::milliseconds(kPatienceMs), condition);
+    }
+};
+
+// Holds a request until the run stops it, or the patience runs out; then fails it as a dropped connection.
+bool holdUntilStopped(const FetchControl& control) {
+    for (DWORD waited = 0; waited < kPatienceMs && !(control.stopped && control.stopped()); waited += 5) Sleep(5);
+    return false;
+}
+
+class Staging : public ::testing::Test, public ScratchInstallFolder {
+protected:
+    Staging() : ScratchInstallFolder(L"staging") {}
+
+    void SetUp() override {
+        for (int i = 0; i < 24; ++i) {
+            const std::string content = "file " + std::to_string(i) + std::string(3000 + 37 * i, char('a' + i % 26));
+            ManifestFile file;
+            file.path = "dir" + std::to_string(i % 3) + "/f" + std::to_string(i) + ".bin";
+            file.size = content.size();
+            file.sha256 = sha256Of(content);
+            const std::string blob = storedBlobOf(content);
+            file.csize = blob.size();
+            file.csha256 = sha256Of(blob);
+            host.bodies[blobRequestOf(file)] = blob;
+            contents.push_back(content);
+            files.push_back(file);
+        }
+        for (const ManifestFile& file : files) fileList.push_back(&file);
+
+        run.installDir = installDir;
+        run.fetch = [this](const std::wstring& path, uint64_t offset, const BodySink& sink,
+                           const FetchControl& control) { return host.fetch(path, offset, sink, control); };
+        run.cancelRequested = &cancelRequested;
+        run.bytesDone = &bytesDone;
+        run.bytesTotal = &bytesTotal;
+        run.showStatus = [this](const std::wstring& text) {
+            std::lock_guard<std::mutex> hold(statusLock);
+            statuses.push_back(text);
+        };
+    }
+
+    std::wstring lastStatus() {
+        std::lock_guard<std::mutex> hold(statusLock);
+        return statuses.empty() ? std::wstring() : statuses.back();
+    }
+    std::wstring stagedPath(size_t index) const {
+        return at(withBackslashes(toUtf16(files[index].path)) + L".new");
+    }
+    size_t stagedCount() const {
+        size_t count = 0;
+        for (size_t i = 0; i < files.size(); ++i) count += pathExists(stagedPath(i)) ? 1 : 0;
+        return count;
+    }
+    bool stage() {
+        failure.clear();
+        return stageFiles(run, fileList, failure);
+    }
+
+    FakeHost host;
+    std::vector<ManifestFile> files;
+    std::vector<const ManifestFile*> fileList;
+    std::vector<std::string> contents;
+    RunContext run;
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<uint64_t> bytesDone{0}, bytesTotal{0};
+    std::mutex statusLock;
+    std::vector<std::wstring> statuses;
+    std::wstring failure;
+};
+
+TEST_F(Staging, EveryFileIsStagedWholeWithAFewTransfersInFlight) {
+    ASSERT_TRUE(stage()) << toUtf8(failure);
+    for (size_t i = 0; i < files.size(); ++i) EXPECT_EQ(readFileBytes(stagedPath(i)), contents[i]) << files[i].path;
+    uint64_t blobBytes = 0;
+    for (const ManifestFile& file : files) blobBytes += file.csize;
+    EXPECT_EQ(bytesDone.load(), blobBytes);
+    EXPECT_EQ(host.requested.size(), files.size()) << "each blob fetched once";
+    EXPECT_GT(host.mostInFlight, 1u);
+    EXPECT_LE(host.mostInFlight, kTransfersInFlight);
+}
+
+TEST_F(Staging, TheStatusNamesTheEarliestFileStillInFlight) {
+    const std::string first = blobRequestOf(files[0]);
+    std::wstring statusWhileFirstWaited;
+    host.afterFirstPiece = [&](const std::string& path, const FetchControl&) {
+        if (path != first) return true;
+        // The first file is still arriving while every other one is done.
+        EXPECT_TRUE(host.waitFor([&] { return host.completed.size() == files.size() - 1; }));
+        statusWhileFirstWaited = lastStatus();
+        return true;
+    };
+    ASSERT_TRUE(stage()) << toUtf8(failure);
+    EXPECT_EQ(statusWhileFirstWaited, L"Скачивание 1 из 24: dir0\\f0.bin");
+    for (const std::wstring& status : statuses)
+        EXPECT_EQ(status.rfind(L"Скачивание ", 0), 0u) << toUtf8(status);
+}
+
+TEST_F(Staging, TheFirstFailureIsReportedAndStopsTheOtherTransfers) {
+    const std::string failing = blobRequestOf(files[2]);
+    host.afterFirstPiece = [&](const std::string& path, const FetchControl& control) {
+        if (path != failing) return holdUntilStopped(control);
+        // Fails once the three others are in flight, so that they are the ones to stop.
+        EXPECT_TRUE(host.waitFor([&] { return host.inFlight == kTransfersInFlight; }));
+        return false;
+    };
+    EXPECT_FALSE(stage());
+    EXPECT_EQ(failure, L"Не скачан dir2\\f2.bin — проверьте интернет и повторите.");
+    EXPECT_EQ(host.requested.size(), kTransfersInFlight) << "no file is started after the failure";
+    EXPECT_EQ(stagedCount(), 0u) << "no transfer in flight staged a file";
+    for (size_t i = 0; i < kTransfersInFlight; ++i) {
+        const std::wstring part = at(std::wstring(downloadCacheName) + L"\\" + toUtf16(files[i].sha256) + L".lzms.part");
+        EXPECT_EQ(readFileBytes(part).size(), files[i].csize / 2) << "the half received is kept for the retry";
+    }
+}
+
+TEST_F(Staging, ACancelStopsEveryTransferInFlight) {
+    host.afterFirstPiece = [&](const std::string&, const FetchControl& control) {
+        if (host.waitFor([&] { return host.inFlight == kTransfersInFlight || cancelRequested.load(); }))
+            cancelRequested.store(true);
+        return holdUntilStopped(control);
+    };
+    const DWORD started = GetTickCount();
+    EXPECT_FALSE(stage());
+    EXPECT_LT(GetTickCount() - started, kPatienceMs) << "the transfers ended at the cancel, not at their patience";
+    EXPECT_EQ(failure, L"Установка отменена.");
+    EXPECT_EQ(host.requested.size(), kTransfersInFlight);
+    EXPECT_EQ(stagedCount(), 0u);
+}
+
+}  // namespace
