@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "engine/patch_transfer.h"
@@ -24,6 +25,10 @@ const wchar_t kPartialSuffix[] = L".part";
 // Cached files are hashed in pieces of this size, so memory stays flat whatever their length.
 constexpr size_t kReadPiece = size_t(1) << 20;
 constexpr size_t kChunkLengthWordSize = 4;
+// Blobs up to this size are received into memory and enter the cache in one write once their digest holds.
+// Creating a file costs Wine a scan of its folder, and the cache folder holds a release's every blob: a
+// part file and its rename would be two scans more per file.
+constexpr uint64_t kInMemoryBlobLimit = uint64_t{1} << 20;
 
 using Step = CacheFetch;
 using BlobPaths = CachePaths;
@@ -50,6 +55,28 @@ Download blobDownloadOf(const std::wstring& installDir, const ManifestFile& file
     return cachedDownload(installDir, kBlobPathPrefix + name, name, file.csize, file.csha256);
 }
 
+// Whether the cache may hold this file: when the run listed it, without asking the disk (a miss costs Wine a
+// scan of the folder).
+bool mayBeInCache(const TransferContext& context, const std::wstring& path) {
+    if (!context.cacheNames) return entryExists(path);
+    return context.cacheNames->count(path.substr(parentFolder(path).size() + 1)) != 0;
+}
+
+// Where the packed bytes are read from: the cached blob's file, or the blob received into memory.
+struct BlobSource {
+    HANDLE file = nullptr;
+    const std::string* bytes = nullptr;
+    size_t position = 0;
+};
+
+bool readFromSource(BlobSource& source, uint8_t* data, size_t size, size_t& got) {
+    if (source.file) return readUpTo(source.file, data, size, got);
+    got = std::min(size, source.bytes->size() - source.position);
+    std::copy_n(source.bytes->data() + source.position, got, data);
+    source.position += got;
+    return true;
+}
+
 // Hashes from the current position to the end of the file; false when a read fails.
 bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
     std::vector<uint8_t> piece(kReadPiece);
@@ -65,8 +92,9 @@ bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
 
 // A cached blob counts only when its digest matches; anything else reads as no blob (and is left alone: a
 // good copy replaces it once downloaded).
-bool isValidCachedBlob(const std::wstring& path, const Download& file, FileProgress& progress) {
-    if (!entryExists(path)) return false;
+bool isValidCachedBlob(const TransferContext& context, const std::wstring& path, const Download& file,
+                       FileProgress& progress) {
+    if (!mayBeInCache(context, path)) return false;
     UniqueHandle handle = openForReading(path);
     Sha256Stream hash;
     uint64_t length = 0;
@@ -144,35 +172,65 @@ Step downloadBlob(const TransferContext& context, const BlobPaths& paths, const 
     return fetchIntoPart(context, requestPath, paths, file, progress);
 }
 
+// A blob small enough for memory, received whole and checked before it enters the cache, in one write.
+// What arrived of a blob whose download broke off is kept as its part, for the next run to continue.
+Step downloadSmallBlob(const TransferContext& context, const BlobPaths& paths, const Download& file,
+                       std::string& blob, FileProgress& progress) {
+    BodySink sink;
+    sink.start = [&](uint64_t, uint64_t) { return true; };
+    bool overlong = false;
+    sink.piece = [&](const uint8_t* data, size_t size) {
+        countBytes(progress, size);
+        overlong = blob.size() + size > file.csize;
+        if (overlong) return false;
+        blob.append(reinterpret_cast<const char*>(data), size);
+        return true;
+    };
+    FetchControl control;
+    control.stopped = [&context] { return isStopped(context); };
+    const bool fetched = context.fetch(file.requestPath, 0, sink, control);
+    if (!createFolderTree(parentFolder(paths.complete))) return Step::NotWritten;
+    if (!fetched && !overlong) {
+        if (!blob.empty() && !writeWholeFile(paths.partial, blob.data(), blob.size(), false))
+            DeleteFileW(paths.partial.c_str());
+        return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
+    }
+    if (overlong || sha256Hex(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()) != file.csha256)
+        return Step::Damaged;
+    // Not through a part: a blob cut short by a crash fails its digest check when a later run looks at it.
+    if (writeWholeFile(paths.complete, blob.data(), blob.size(), false)) return Step::Done;
+    DeleteFileW(paths.complete.c_str());  // what a full disk took of it must not fill it
+    return Step::NotWritten;
+}
+
 // The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
 // (Windows stores it raw then), which also bounds what a damaged length word can make us allocate.
-const uint8_t* readChunk(HANDLE blob, LzmsChunkUnpacker& unpacker, size_t unpackedSize, size_t& packedSize) {
+const uint8_t* readChunk(BlobSource& blob, LzmsChunkUnpacker& unpacker, size_t unpackedSize, size_t& packedSize) {
     uint8_t word[kChunkLengthWordSize];
     size_t got = 0;
-    if (!readUpTo(blob, word, sizeof word, got) || got != sizeof word) return nullptr;
+    if (!readFromSource(blob, word, sizeof word, got) || got != sizeof word) return nullptr;
     packedSize = size_t(word[0]) | size_t(word[1]) << 8 | size_t(word[2]) << 16 | size_t(word[3]) << 24;
     if (packedSize == 0 || packedSize > unpackedSize) return nullptr;
     uint8_t* const packed = lzmsChunkInput(unpacker, packedSize);
-    if (!packed || !readUpTo(blob, packed, packedSize, got) || got != packedSize) return nullptr;
+    if (!packed || !readFromSource(blob, packed, packedSize, got) || got != packedSize) return nullptr;
     return packed;
 }
 
-bool isAtEnd(HANDLE blob) {
+bool isAtEnd(BlobSource& blob) {
     uint8_t extra = 0;
     size_t got = 0;
-    return readUpTo(blob, &extra, 1, got) && got == 0;
+    return readFromSource(blob, &extra, 1, got) && got == 0;
 }
 
-// Unpacks the cached blob chunk by chunk into the staged file, hashing what it writes. The blob's header is
-// checked before anything is created on disk.
-Step unpackIntoStaged(const TransferContext& context, const std::wstring& blobPath, const ManifestFile& file,
+// Unpacks the blob chunk by chunk into the staged file, hashing what it writes. The blob's header is checked
+// before anything is created on disk.
+Step unpackIntoStaged(const TransferContext& context, BlobSource& blob, const ManifestFile& file,
                       const std::wstring& staged) {
-    UniqueHandle blob = openForReading(blobPath);
     uint8_t headerBytes[kLzmsHeaderSize];
     size_t got = 0;
     LzmsContainerHeader header;
-    if (!blob || !readUpTo(blob.get(), headerBytes, sizeof headerBytes, got) ||
-        !readLzmsHeader(headerBytes, got, header) || header.totalSize != file.size)
+    if (!readFromSource(blob, headerBytes, sizeof headerBytes, got) || !readLzmsHeader(headerBytes, got, header) ||
+        header.totalSize != file.size)
         return Step::Damaged;
 
     createFolderTree(parentFolder(staged));
@@ -200,15 +258,26 @@ Step unpackIntoStaged(const TransferContext& context, const std::wstring& blobPa
         if (isStopped(context)) return Step::Cancelled;
         const size_t chunkSize = size_t(std::min(header.chunkSize, header.totalSize - produced));
         size_t packedSize = 0;
-        if (!readChunk(blob.get(), unpacker, chunkSize, packedSize) ||
+        if (!readChunk(blob, unpacker, chunkSize, packedSize) ||
             !unpackLzmsChunk(unpacker, packedSize, unpacked.data(), chunkSize))
             return Step::Damaged;
         addToSha256(hash, unpacked.data(), chunkSize);
         if (!writeAll(out.get(), unpacked.data(), chunkSize)) return Step::NotWritten;
         produced += chunkSize;
     }
-    if (!isAtEnd(blob.get()) || finishSha256Hex(hash) != file.sha256) return Step::Damaged;
+    if (!isAtEnd(blob) || finishSha256Hex(hash) != file.sha256) return Step::Damaged;
     return Step::Done;
+}
+
+// Unpacks the blob received into memory or, when none was, the cached one.
+Step unpackBlob(const TransferContext& context, const std::wstring& cachedPath, const std::string& received,
+                const ManifestFile& file, const std::wstring& staged) {
+    BlobSource source;
+    source.bytes = &received;
+    if (!received.empty()) return unpackIntoStaged(context, source, file, staged);
+    UniqueHandle cached = openForReading(cachedPath);
+    source.file = cached.get();
+    return cached ? unpackIntoStaged(context, source, file, staged) : Step::Damaged;
 }
 
 // The sentence that tells the user why a step failed; target is the file's full path.
@@ -240,12 +309,14 @@ Download cachedDownload(const std::wstring& installDir, const std::wstring& requ
     return Download{requestPath, {complete, complete + kPartialSuffix}, size, sha256};
 }
 
-CacheFetch fetchIntoCache(const TransferContext& context, const Download& download) {
+CacheFetch fetchIntoCache(const TransferContext& context, const Download& download, std::string& received) {
     FileProgress progress;
     progress.runBytes = context.bytesDone;
-    return isValidCachedBlob(download.paths.complete, download, progress)
-               ? Step::Done
-               : downloadBlob(context, download.paths, download, progress);
+    received.clear();
+    if (isValidCachedBlob(context, download.paths.complete, download, progress)) return Step::Done;
+    const bool small = download.csize <= kInMemoryBlobLimit && !mayBeInCache(context, download.paths.partial);
+    return small ? downloadSmallBlob(context, download.paths, download, received, progress)
+                 : downloadBlob(context, download.paths, download, progress);
 }
 
 bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
@@ -269,10 +340,11 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
     }
     const Download download = blobDownloadOf(context.installDir, file);
     const BlobPaths& blob = download.paths;
+    std::string received;  // a small blob, received into memory
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    Step step = fetchIntoCache(context, download);
+    Step step = fetchIntoCache(context, download, received);
     if (step == Step::Done) {
-        step = unpackIntoStaged(context, blob.complete, file, staged);
+        step = unpackBlob(context, blob.complete, received, file, staged);
         // A blob whose digest holds but whose file does not would fail every retry from the cache.
         if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
     }

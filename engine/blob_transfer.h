@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <unordered_set>
 
 #include "engine/manifest.h"
 #include "platform/http.h"
@@ -21,6 +22,9 @@ struct TransferContext {
     BodyFetch fetch;
     LockWait lockWait;
     MemoryGate* unpackGate = nullptr;  // bounds the memory of unpacking
+    // The names in the download cache when the run began, so that a blob known to be missing is not looked
+    // for; null: the cache is looked at.
+    const std::unordered_set<std::wstring>* cacheNames = nullptr;
     std::atomic<uint64_t>* bytesDone = nullptr;  // blob and patch bytes received or found in the cache
     std::atomic<uint64_t>* bytesTotal = nullptr;  // grows by a blob's size when its file's patch fails
     // The user's cancel, asked between received pieces and unpacked chunks.
@@ -52,7 +56,8 @@ enum class CacheFetch { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
 Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,
                         const std::wstring& cacheName, uint64_t size, const std::string& sha256);
 // Done when the cache holds it whole and right: taken from there, else downloaded (continued from a part an
-// earlier run left). Its bytes count into context.bytesDone either way.
-CacheFetch fetchIntoCache(const TransferContext& context, const Download& download);
+// earlier run left). Its bytes count into context.bytesDone either way. A small download also arrives in
+// received (empty otherwise), so that it need not be read back.
+CacheFetch fetchIntoCache(const TransferContext& context, const Download& download, std::string& received);
 // True when the user cancelled or another transfer of the run failed.
 bool isStopped(const TransferContext& context);

@@ -75,7 +75,8 @@ PatchOutcome patchIntoStaged(const TransferContext& context, const FilePatch& pa
     const Download download = cachedDownload(context.installDir, kPatchPathPrefix + patchName(patch),
                                              patchName(patch), patch.size, patch.sha256);
     PatchOutcome outcome = PatchOutcome::Unusable;
-    switch (fetchIntoCache(context, download)) {
+    std::string received;  // read back from the cache instead: the decoder takes the patch in pieces anyway
+    switch (fetchIntoCache(context, download, received)) {
         case CacheFetch::Done:
             outcome = decodeIntoStaged(context, download.paths.complete, file, target, staged);
             break;

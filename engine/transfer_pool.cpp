@@ -4,10 +4,13 @@
 #include <atomic>
 #include <mutex>
 #include <set>
+#include <unordered_map>
+#include <unordered_set>
 #include <system_error>
 #include <thread>
 
 #include "engine/blob_transfer.h"
+#include "platform/file_system.h"
 #include "platform/text.h"
 
 namespace {
@@ -20,8 +23,12 @@ struct Staging {
     const RunContext& run;
     const std::vector<const ManifestFile*>& files;
     const std::vector<const FilePatch*>& patches;
+    // Indices into files, grouped by blob: files of the same content share one blob, which one transfer
+    // fetches while the others of its group wait for it.
+    std::vector<std::vector<size_t>> blobGroups;
     TransferContext transfer;
-    std::atomic<size_t> nextIndex{0};
+    TransferContext transferFromCache;  // for the files after the first of a group: their blob is cached by now
+    std::atomic<size_t> nextGroup{0};
     std::atomic<bool> failed{false};
 
     std::mutex lock;  // guards the three below
@@ -63,18 +70,34 @@ void recordFailure(Staging& staging, const std::wstring& text) {
 
 void transferUntilDone(Staging& staging) {
     for (;;) {
-        const size_t index = staging.nextIndex.fetch_add(1);
-        if (index >= staging.files.size() || staging.failed.load()) return;
-        setInFlight(staging, index, true);
-        std::wstring failure;
-        const FilePatch* patch = index < staging.patches.size() ? staging.patches[index] : nullptr;
-        const bool staged = transferFile(staging.transfer, *staging.files[index], failure, patch);
-        setInFlight(staging, index, false);
-        if (!staged) {
-            recordFailure(staging, failure);
-            return;
+        const size_t group = staging.nextGroup.fetch_add(1);
+        if (group >= staging.blobGroups.size()) return;
+        for (const size_t index : staging.blobGroups[group]) {
+            if (staging.failed.load()) return;
+            setInFlight(staging, index, true);
+            std::wstring failure;
+            const bool first = index == staging.blobGroups[group].front();
+            const FilePatch* patch = index < staging.patches.size() ? staging.patches[index] : nullptr;
+            const bool staged = transferFile(first ? staging.transfer : staging.transferFromCache,
+                                             *staging.files[index], failure, patch);
+            setInFlight(staging, index, false);
+            if (!staged) {
+                recordFailure(staging, failure);
+                return;
+            }
         }
     }
+}
+
+std::vector<std::vector<size_t>> blobGroupsOf(const std::vector<const ManifestFile*>& files) {
+    std::vector<std::vector<size_t>> groups;
+    std::unordered_map<std::string, size_t> groupOfDigest;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const auto [found, added] = groupOfDigest.emplace(files[i]->sha256, groups.size());
+        if (added) groups.emplace_back();
+        groups[found->second].push_back(i);
+    }
+    return groups;
 }
 
 }  // namespace
@@ -85,8 +108,13 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     unpackGate.budgetBytes = kUnpackMemoryBudget;
     unpackGate.slots = std::max(1u, std::thread::hardware_concurrency());
 
+    const std::vector<std::wstring> listed = entryNamesIn(pathJoin(run.installDir, downloadCacheName));
+    const std::unordered_set<std::wstring> cacheNames(listed.begin(), listed.end());
+
     Staging staging(run, files, patches);
+    staging.blobGroups = blobGroupsOf(files);
     staging.transfer.installDir = run.installDir;
+    staging.transfer.cacheNames = &cacheNames;
     staging.transfer.fetch = run.fetch;
     staging.transfer.lockWait = run.lockWait;
     staging.transfer.unpackGate = &unpackGate;
@@ -94,8 +122,10 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     staging.transfer.bytesTotal = run.bytesTotal;
     staging.transfer.cancelled = [&run] { return run.cancelRequested && run.cancelRequested->load(); };
     staging.transfer.abandoned = [&staging] { return staging.failed.load(); };
+    staging.transferFromCache = staging.transfer;
+    staging.transferFromCache.cacheNames = nullptr;
 
-    const size_t helpers = std::min<size_t>(kTransfersInFlight, files.size());
+    const size_t helpers = std::min<size_t>(kTransfersInFlight, staging.blobGroups.size());
     std::vector<std::thread> threads;
     try {
         for (size_t i = 1; i < helpers; ++i) threads.emplace_back(transferUntilDone, std::ref(staging));

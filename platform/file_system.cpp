@@ -167,19 +167,21 @@ void deleteTree(const std::wstring& path) {
         return;
     }
     // A junction or folder link points elsewhere: drop the link, never what it points to.
-    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-        std::vector<std::wstring> children;
-        WIN32_FIND_DATAW entry{};
-        UniqueFind listing(FindFirstFileW((withoutTrailingSeparators(path) + L"\\*").c_str(), &entry));
-        if (listing.get() != INVALID_HANDLE_VALUE) {
-            do {
-                const std::wstring name = entry.cFileName;
-                if (name != L"." && name != L"..") children.push_back(withoutTrailingSeparators(path) + L"\\" + name);
-            } while (FindNextFileW(listing.get(), &entry));
-        }
-        for (const std::wstring& child : children) deleteTree(child);
-    }
+    if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        for (const std::wstring& name : entryNamesIn(path)) deleteTree(withoutTrailingSeparators(path) + L"\\" + name);
     RemoveDirectoryW(path.c_str());
+}
+
+std::vector<std::wstring> entryNamesIn(const std::wstring& folder) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW entry{};
+    UniqueFind listing(FindFirstFileW((withoutTrailingSeparators(folder) + L"\\*").c_str(), &entry));
+    if (listing.get() == INVALID_HANDLE_VALUE) return names;
+    do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (FindNextFileW(listing.get(), &entry));
+    return names;
 }
 
 bool isEmptyEntry(const std::wstring& path) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/handles.h"
 
@@ -43,6 +44,8 @@ bool deleteFileOrEmptyFolder(const std::wstring& path);
 // Deletes a folder with everything below it, or a file, read-only or not. Links and junctions are removed
 // themselves, never followed. Errors are ignored.
 void deleteTree(const std::wstring& path);
+// The names of the entries in folder ("." and ".." aside); empty when it cannot be listed.
+std::vector<std::wstring> entryNamesIn(const std::wstring& folder);
 // An empty folder or a file of length 0. False when that cannot be determined.
 bool isEmptyEntry(const std::wstring& path);
 // True when the file exists and cannot be opened for exclusive writing because another process holds it.

@@ -99,14 +99,19 @@ class Bench:
         print(f"single-core bound (decode + hash + write, native): {bound}")
 
     def many_files(self):
-        print("\n== 2,000 files of 4 KiB against one file of 8 MiB (goal: many within 2 x one)")
+        print("\n== 2,000 files of 4 KiB against one file of 8 MiB (goal: many within 1.5 x one)")
         many = self.release("1.0.0", {f"many/{i // 100:02d}/f{i:04d}.bin": noise(4096, f"m{i}") for i in range(2000)})
         one = self.release("1.0.0", {"one/file.bin": noise(8 * MIB, "one")})
         many_seconds = self.install(self.folder("many"), many)
         one_seconds = self.install(self.folder("one"), one)
         print(f"2,000 x 4 KiB: {many_seconds:.2f} s; 1 x 8 MiB: {one_seconds:.2f} s; "
-              f"ratio {many_seconds / one_seconds:.2f} (goal <= 2); "
+              f"ratio {many_seconds / one_seconds:.2f} (goal <= 1.5); "
               f"beyond the Wine start: {many_seconds - self.wine_start:.2f} s vs {one_seconds - self.wine_start:.2f} s")
+        print("where the staging of the 2,000 files goes (in process, bench_staging.exe):")
+        self.host.serve(many)
+        work = InstallFolder("bench-staging", "work")
+        print(wine(cross_program("bench_staging.exe"), "Z:" + many.folder.replace("/", "\\"), work.windows,
+                   timeout=1800).stdout.decode(errors="replace").rstrip())
 
     def noop_update(self):
         print("\n== No-op update of a 10,000-file release (goal: within 2 s beyond the Wine start)")

@@ -1,5 +1,6 @@
 """The blob transfer over the real HTTPS test server: what a failed run keeps in the download cache, how the
 retry continues from it (Range requests, servers without them), and blobs that arrive with the wrong length."""
+import itertools
 import os
 import signal
 import subprocess
@@ -9,25 +10,37 @@ from harness import (LifecycleTest, adapter_selection, clear_setup_log, cross_pr
                      registry_values, run_setup, text_bytes, wait_for_setup_to_finish, wait_until, wine_background,
                      wine_processes)
 
-BIG = "data/big.bin"  # large enough to be cut in the middle
-SHOWN_BIG = BIG.replace("/", "\\")
-NOT_DOWNLOADED = "Не скачан " + SHOWN_BIG + " — проверьте интернет и повторите."
-DAMAGED = "Файл " + SHOWN_BIG + " повреждён при загрузке — повторите."
+BIG = "data/big.bin"  # a blob above 1 MiB, which is streamed into the cache as it arrives
+SMALL = "data/notes.txt"  # a blob received into memory and cached whole
+
+
+def not_downloaded(path):
+    return "Не скачан " + path.replace("/", "\\") + " — проверьте интернет и повторите."
+
+
+def damaged(path):
+    return "Файл " + path.replace("/", "\\") + " повреждён при загрузке — повторите."
 
 
 def cache_folder(folder):
     return folder.path("update-cache")
 
 
-def cached_blobs(folder):
-    """What a run left in the download cache: the digests of its whole blobs, and {digest: length} of its parts."""
+def cached_blobs(folder, release):
+    """What a run left in the download cache: the digests of the release's blobs held whole and intact (a kill
+    can leave a blob cut short under its name, which the next run finds damaged), and {digest: length} of the
+    parts."""
+    blobs = {entry["sha256"]: path for path, entry in release.entries.items()}
     whole, parts = set(), {}
     if os.path.isdir(cache_folder(folder)):
         for name in os.listdir(cache_folder(folder)):
+            digest = name.split(".")[0]
             if name.endswith(".lzms"):
-                whole.add(name[: -len(".lzms")])
+                with open(os.path.join(cache_folder(folder), name), "rb") as f:
+                    if digest in blobs and f.read() == release.blob(blobs[digest]):
+                        whole.add(digest)
             elif name.endswith(".lzms.part"):
-                parts[name[: -len(".lzms.part")]] = os.path.getsize(os.path.join(cache_folder(folder), name))
+                parts[digest] = os.path.getsize(os.path.join(cache_folder(folder), name))
     return whole, parts
 
 
@@ -41,7 +54,7 @@ class Retry(LifecycleTest):
         cls.forty = cls.make_release("2.0.0", forty)
         cls.small = cls.make_release("2.1.0", {
             "maketor.exe": noise(50_000, "exe"),
-            BIG: noise(600_000, "big"),
+            BIG: noise(1_300_000, "big"),
             "data/notes.txt": text_bytes(20_000, "notes"),
         })
 
@@ -68,7 +81,7 @@ class Retry(LifecycleTest):
         shown = thirtieth.replace("/", "\\")
         self.assertEqual(log_errors(), ["Не скачан " + shown + " — проверьте интернет и повторите."],
                          "the transfers stopped by the failure say nothing of their own")
-        whole, parts = cached_blobs(folder)
+        whole, parts = cached_blobs(folder, self.forty)
         self.assertTrue(0 < parts[digest] <= 150_000, parts)
         self.assertFalse(any(p.endswith(".new") for p in folder.files()), "a failed run leaves no staged file")
 
@@ -85,26 +98,26 @@ class Retry(LifecycleTest):
         self.assert_installed(folder, self.forty, adapter_selection(), order)
         self.assertFalse(os.path.exists(cache_folder(folder)))
 
-    def test_a_fault_on_the_big_blob_then_the_retry(self):
-        request = self.small.request_path(BIG)
-        blob = self.small.blob(BIG)
-        half = len(blob) // 2
-        # name, fault of the first run, its message, fault of the retry, what the retry asks for:
+    def test_a_fault_on_a_blob_then_the_retry(self):
+        # name, fault of the first run (N: bytes), its message, fault of the retry, what the retry asks for:
         # "range" (continues from the part), "range-ignored" (asks, gets the whole blob), "whole" (no part kept)
         cases = [
-            ("connection cut mid-blob", ("cut", half), NOT_DOWNLOADED, None, "range"),
-            ("cut, then a server without Range", ("cut", half), NOT_DOWNLOADED, ("no-range", None), "range-ignored"),
-            ("blob shorter than its Content-Length", ("short", 1000), NOT_DOWNLOADED, None, "range"),
-            ("blob longer than its Content-Length", ("long", 1000), DAMAGED, None, "whole"),
-            ("blob answered 500", ("status", 500), NOT_DOWNLOADED, None, "whole"),
+            ("connection cut mid-blob", ("cut", "half"), not_downloaded, None, "range"),
+            ("cut, then a server without Range", ("cut", "half"), not_downloaded, ("no-range", None), "range-ignored"),
+            ("blob shorter than its Content-Length", ("short", 1000), not_downloaded, None, "range"),
+            ("blob longer than its Content-Length", ("long", 1000), damaged, None, "whole"),
+            ("blob answered 500", ("status", 500), not_downloaded, None, "whole"),
         ]
-        for name, fault, text, retry_fault, retry_asks in cases:
-            with self.subTest(name):
+        for (name, (kind, amount), text, retry_fault, retry_asks), path in itertools.product(cases, (BIG, SMALL)):
+            with self.subTest(f"{name}, {path}"):
+                request = self.small.request_path(path)
+                blob = self.small.blob(path)
+                fault = (kind, len(blob) // 2 if amount == "half" else amount)
                 self.setUp()
                 folder = self.new_folder()
                 self.install_with_fault(folder, self.small, request, fault)
-                self.assertEqual(log_errors(), [text])
-                part = os.path.join(cache_folder(folder), self.small.entries[BIG]["sha256"] + ".lzms.part")
+                self.assertEqual(log_errors(), [text(path)])
+                part = os.path.join(cache_folder(folder), self.small.entries[path]["sha256"] + ".lzms.part")
                 if retry_asks == "whole":
                     self.assertFalse(os.path.exists(part), "a part that cannot be continued is not kept")
                 else:
@@ -213,7 +226,7 @@ class AllOrNothing(LifecycleTest):
         run_setup("/update", "/dir", self.folder.windows, "/auto")
         self.assertEqual(log_errors(), ["Не скачан " + tenth.replace("/", "\\") + " — проверьте интернет и повторите."])
         self.assert_unchanged()
-        whole, _ = cached_blobs(self.folder)
+        whole, _ = cached_blobs(self.folder, self.v2)
         self.assertNotIn(self.v2.entries[tenth]["sha256"], whole)
 
         clear_setup_log()
@@ -230,7 +243,7 @@ class AllOrNothing(LifecycleTest):
         self.assertGreaterEqual(kill_setup(), 1)
         setup.wait(60)
         wait_for_setup_to_finish()
-        whole, _ = cached_blobs(self.folder)
+        whole, _ = cached_blobs(self.folder, self.v2)
         staged = [p[: -len(".new")] for p in self.folder.files() if p.endswith(".new")]
         self.assertTrue(staged, "files were staged before the kill")
         self.assertTrue(all(self.v2.entries[p]["sha256"] in whole for p in staged), staged)

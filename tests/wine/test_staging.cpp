@@ -167,6 +167,20 @@ TEST_F(Staging, EveryFileIsStagedWholeWithAFewTransfersInFlight) {
     EXPECT_LE(host.mostInFlight, kTransfersInFlight);
 }
 
+TEST_F(Staging, FilesOfTheSameContentShareOneBlob) {
+    // Empty files, licences in two places: one blob, fetched once, however the transfers interleave.
+    for (const char* copy : {"copies/a.bin", "copies/b.bin", "copies/c/d.bin"}) {
+        files.push_back(files[5]);
+        files.back().path = copy;
+    }
+    fileList.clear();
+    for (const ManifestFile& file : files) fileList.push_back(&file);
+    ASSERT_TRUE(stage()) << toUtf8(failure);
+    EXPECT_EQ(host.requested.size(), files.size() - 3);
+    for (size_t i = 0; i < files.size(); ++i)
+        EXPECT_EQ(readFileBytes(stagedPath(i)), i < contents.size() ? contents[i] : contents[5]) << files[i].path;
+}
+
 TEST_F(Staging, TheStatusNamesTheEarliestFileStillInFlight) {
     const std::string first = blobRequestOf(files[0]);
     std::wstring statusWhileFirstWaited;
