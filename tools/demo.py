@@ -351,8 +351,8 @@ class Demo:
             raise DemoFailure("the stand-in application ended before it was asked to")
         standin.close()
         say("asked the stand-in to close (%TEMP%\\maketor-standin.close); it exited")
-        self.shoot_slow_transfer(window, mark, "update-progress",
-                                 "update Progress: patches and the added file are fetched")
+        self.shoot_while_slow_transfer(window, mark, "update-progress",
+                                       "update Progress: patches and the added file are fetched")
         self.wait_for_log_line("установлено ", 120)
         self.catch_update_finished(window)
         harness.wait_for_setup_to_finish(60)
@@ -516,6 +516,16 @@ class Demo:
             return any(path in self.slow_paths for path in self.requests()[mark:])
         wait_until(slow_requested, 60, "the large file's download")
         time.sleep(SLOW_SECONDS / 3)
+        self.shoot(window, name, what)
+
+    def shoot_while_slow_transfer(self, window, mark, name, what):
+        """Screenshot once a patch has arrived: the request log names a request when it is done, and the slow
+        blob of the update, asked for with the patches, is then still on its way."""
+        wait_until(lambda: any(path.startswith(PREFIX + "patches/") for path in self.requests()[mark:]), 60,
+                   "the update's first patch")
+        time.sleep(0.5)
+        if not window.visible():
+            raise DemoFailure("the update window closed before its progress could be shown")
         self.shoot(window, name, what)
 
     @staticmethod
