@@ -150,13 +150,15 @@ Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPa
     part.reset();
     if (nothingKept && !fetched) DeleteFileW(paths.partial.c_str());  // an empty part is no head start
     if (!written) return Step::NotWritten;
+    const bool whole = kept == file.csize && finishSha256Hex(hash) == file.csha256;
+    const bool inCache = whole && MoveFileExW(paths.partial.c_str(), paths.complete.c_str(), MOVEFILE_REPLACE_EXISTING);
+    // A stop that came with the last piece still leaves the blob whole in the cache.
     if (!fetched) return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
-    if (finishSha256Hex(hash) != file.csha256) {
+    if (!whole) {
         DeleteFileW(paths.partial.c_str());  // whole but wrong: continuing it could never help
         return Step::Damaged;
     }
-    if (!MoveFileExW(paths.partial.c_str(), paths.complete.c_str(), MOVEFILE_REPLACE_EXISTING)) return Step::NotWritten;
-    return Step::Done;
+    return inCache ? Step::Done : Step::NotWritten;
 }
 
 // Downloads the blob into the cache. A part left by an interrupted run is continued; should the continued
@@ -170,6 +172,13 @@ Step downloadBlob(const TransferContext& context, const BlobPaths& paths, const 
     if (step != Step::Damaged || !resuming) return step;
     takeBackBytes(progress, progress.counted);  // those bytes arrive again
     return fetchIntoPart(context, requestPath, paths, file, progress);
+}
+
+// Not through a part: a blob cut short by a crash fails its digest check when a later run looks at it.
+bool writeBlobToCache(const std::wstring& path, const std::string& blob) {
+    if (createFolderTree(parentFolder(path)) && writeWholeFile(path, blob.data(), blob.size(), false)) return true;
+    DeleteFileW(path.c_str());  // what a full disk took of it must not fill it
+    return false;
 }
 
 // A blob small enough for memory, received whole and checked before it enters the cache, in one write.
@@ -189,18 +198,42 @@ Step downloadSmallBlob(const TransferContext& context, const BlobPaths& paths, c
     FetchControl control;
     control.stopped = [&context] { return isStopped(context); };
     const bool fetched = context.fetch(file.requestPath, 0, sink, control);
-    if (!createFolderTree(parentFolder(paths.complete))) return Step::NotWritten;
+    const bool intact =
+        !overlong && sha256Hex(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()) == file.csha256;
     if (!fetched && !overlong) {
-        if (!blob.empty() && !writeWholeFile(paths.partial, blob.data(), blob.size(), false))
-            DeleteFileW(paths.partial.c_str());
+        // A stop that came with the last piece leaves a whole blob, which is no part to continue.
+        if (!blob.empty()) writeBlobToCache(intact ? paths.complete : paths.partial, blob);
         return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
     }
-    if (overlong || sha256Hex(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()) != file.csha256)
-        return Step::Damaged;
-    // Not through a part: a blob cut short by a crash fails its digest check when a later run looks at it.
-    if (writeWholeFile(paths.complete, blob.data(), blob.size(), false)) return Step::Done;
-    DeleteFileW(paths.complete.c_str());  // what a full disk took of it must not fill it
-    return Step::NotWritten;
+    return intact ? Step::Done : Step::Damaged;
+}
+
+// Keeps a small blob that gave its file for the run's retry: in memory while the budget allows, else in the
+// cache. False when the cache cannot take it.
+bool keepForRetry(const TransferContext& context, const ManifestFile& file, const std::wstring& cachePath,
+                  std::string& blob) {
+    if (context.heldBlobs) {
+        HeldBlobs& held = *context.heldBlobs;
+        std::lock_guard<std::mutex> hold(held.lock);
+        if (held.heldBytes + blob.size() <= held.budgetBytes) {
+            held.heldBytes += blob.size();
+            held.blobOfDigest[file.sha256] = std::move(blob);
+            return true;
+        }
+    }
+    return writeBlobToCache(cachePath, blob);
+}
+
+// A blob another file of the same content left in memory; it counts as progress, as a cached one does.
+bool takeHeldCopy(const TransferContext& context, const ManifestFile& file, std::string& blob,
+                  FileProgress& progress) {
+    if (!context.heldBlobs) return false;
+    std::lock_guard<std::mutex> hold(context.heldBlobs->lock);
+    const auto found = context.heldBlobs->blobOfDigest.find(file.sha256);
+    if (found == context.heldBlobs->blobOfDigest.end()) return false;
+    blob = found->second;
+    countBytes(progress, blob.size());
+    return true;
 }
 
 // The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
@@ -309,7 +342,7 @@ Download cachedDownload(const std::wstring& installDir, const std::wstring& requ
     return Download{requestPath, {complete, complete + kPartialSuffix}, size, sha256};
 }
 
-CacheFetch fetchIntoCache(const TransferContext& context, const Download& download, std::string& received) {
+CacheFetch fetchDownload(const TransferContext& context, const Download& download, std::string& received) {
     FileProgress progress;
     progress.runBytes = context.bytesDone;
     received.clear();
@@ -338,20 +371,36 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
         }
         if (context.bytesTotal) context.bytesTotal->fetch_add(file.csize);
     }
+    FileProgress progress;
+    progress.runBytes = context.bytesDone;
     const Download download = blobDownloadOf(context.installDir, file);
     const BlobPaths& blob = download.paths;
     std::string received;  // a small blob, received into memory
+    bool keep = false;     // received from the server: kept for a retry once it has given its file
+    Step step = Step::Done;
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    Step step = fetchIntoCache(context, download, received);
+    if (!takeHeldCopy(context, file, received, progress)) {
+        step = fetchDownload(context, download, received);
+        keep = !received.empty();
+    }
     if (step == Step::Done) {
         step = unpackBlob(context, blob.complete, received, file, staged);
         // A blob whose digest holds but whose file does not would fail every retry from the cache.
         if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
     }
+    if (step == Step::Done && keep && !keepForRetry(context, file, blob.complete, received)) step = Step::NotWritten;
     if (step != Step::Done) {
         DeleteFileW(staged.c_str());  // a partial file must not fill the disk
         failure = failureText(step, shownPath, target);
         return false;
     }
     return true;
+}
+
+void writeHeldBlobs(HeldBlobs& held, const std::wstring& installDir) {
+    std::lock_guard<std::mutex> hold(held.lock);
+    for (const auto& [digest, blob] : held.blobOfDigest)
+        writeBlobToCache(pathJoin(pathJoin(installDir, downloadCacheName), toUtf16(digest) + L".lzms"), blob);
+    held.blobOfDigest.clear();
+    held.heldBytes = 0;
 }

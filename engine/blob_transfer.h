@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <mutex>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/manifest.h"
@@ -16,6 +18,19 @@
 // the one in flight, until a run succeeds.
 extern const wchar_t* const downloadCacheName;
 
+// Small blobs that a run keeps in memory instead of the cache, within a budget: creating and later deleting a
+// file per blob is most of what a small file costs under Wine. A run that succeeds never writes them; one that
+// fails writes them into the cache (writeHeldBlobs), so that its retry need not fetch them again.
+struct HeldBlobs {
+    uint64_t budgetBytes = 0;
+    std::mutex lock;
+    uint64_t heldBytes = 0;
+    std::unordered_map<std::string, std::string> blobOfDigest;  // file digest -> its verified blob
+};
+
+// Writes every held blob into the installation's download cache; failures are silent (the retry fetches).
+void writeHeldBlobs(HeldBlobs& held, const std::wstring& installDir);
+
 // What the transfers of one run share. Several may run at once.
 struct TransferContext {
     std::wstring installDir;
@@ -25,6 +40,7 @@ struct TransferContext {
     // The names in the download cache when the run began, so that a blob known to be missing is not looked
     // for; null: the cache is looked at.
     const std::unordered_set<std::wstring>* cacheNames = nullptr;
+    HeldBlobs* heldBlobs = nullptr;  // null: every blob goes into the cache
     std::atomic<uint64_t>* bytesDone = nullptr;  // blob and patch bytes received or found in the cache
     std::atomic<uint64_t>* bytesTotal = nullptr;  // grows by a blob's size when its file's patch fails
     // The user's cancel, asked between received pieces and unpacked chunks.
@@ -39,9 +55,9 @@ struct TransferContext {
 bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
                   const FilePatch* patch = nullptr);
 
-// Something a transfer fetches into the download cache, named and checked by its digest: a blob or a patch.
+// Something a transfer fetches, named and checked by its digest: a blob or a patch.
 struct CachePaths {
-    std::wstring complete;  // whole, only ever with the right digest
+    std::wstring complete;  // in the download cache, whole, only ever with the right digest
     std::wstring partial;   // complete + ".part": as far as it has arrived
 };
 struct Download {
@@ -52,12 +68,12 @@ struct Download {
 };
 enum class CacheFetch { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
 
-// The download of requestPath kept in the install folder's cache as cacheName.
+// The download of requestPath, kept in the install folder's cache as cacheName.
 Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,
                         const std::wstring& cacheName, uint64_t size, const std::string& sha256);
-// Done when the cache holds it whole and right: taken from there, else downloaded (continued from a part an
-// earlier run left). Its bytes count into context.bytesDone either way. A small download also arrives in
-// received (empty otherwise), so that it need not be read back.
-CacheFetch fetchIntoCache(const TransferContext& context, const Download& download, std::string& received);
+// Done when the download is whole and right: taken from the cache, or fetched. A small one fetched arrives in
+// received alone, not in the cache; anything else is in the cache (received empty), a large one continued
+// from the part an earlier run left. Its bytes count into context.bytesDone either way.
+CacheFetch fetchDownload(const TransferContext& context, const Download& download, std::string& received);
 // True when the user cancelled or another transfer of the run failed.
 bool isStopped(const TransferContext& context);

@@ -203,15 +203,21 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
     const RunPlan plan = planRun(manifest, recordedFiles, run.selectedComponents, installDir);
     run.bytesTotal->store(plan.downloadTotal);
 
+    HeldBlobs heldBlobs;
+    heldBlobs.budgetBytes = kHeldBlobBudget;
     std::wstring failure;
-    if (!stageFiles(run, plan.fetchList, failure, plan.patches)) {
+    if (!stageFiles(run, plan.fetchList, heldBlobs, failure, plan.patches)) {
         removeStagedFiles(installDir, plan.fetchList);
+        writeHeldBlobs(heldBlobs, installDir);
         run.reportFailure(failure);
         return false;
     }
+    // A commit stopped before its first rename (a file in use) leaves the run to be retried.
     if (!commitStagedFiles(run, plan, droppedRecordKeys(manifest, recordedFiles, run.selectedComponents, installDir),
-                           installRecordText(manifest, run.selectedComponents)))
+                           installRecordText(manifest, run.selectedComponents))) {
+        writeHeldBlobs(heldBlobs, installDir);
         return false;
+    }
     deleteTree(pathJoin(installDir, downloadCacheName));
     createShortcuts(run, applicationPath);
     writeUninstallEntry(installDir, manifest, plan.installedSize);

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/crypto.h"
@@ -19,26 +20,41 @@ constexpr size_t kPatchPiece = size_t(256) << 10;
 
 std::wstring patchName(const FilePatch& patch) { return toUtf16(patch.sha256) + L".zst"; }
 
-// Decodes the cached patch against the mapped old file into the mapped ".new" sibling, hashing each decoded
-// piece. The old file is mapped shared for reading only, so nothing can change it while it is referred to.
-PatchOutcome decodeIntoStaged(const TransferContext& context, const std::wstring& patchPath, const ManifestFile& file,
+// Where the patch is read from: received into memory (a small one), or the download cache.
+struct PatchSource {
+    const std::string& received;
+    UniqueHandle file;
+    size_t position = 0;
+};
+
+// The next piece of the patch into piece; got is 0 at its end. False when the cache cannot be read.
+bool nextPiece(PatchSource& source, std::vector<uint8_t>& piece, size_t& got) {
+    if (source.file) return readUpTo(source.file.get(), piece.data(), piece.size(), got);
+    got = std::min(piece.size(), source.received.size() - source.position);
+    std::copy_n(source.received.data() + source.position, got, piece.data());
+    source.position += got;
+    return true;
+}
+
+// Decodes the patch against the mapped old file into the mapped ".new" sibling, hashing each decoded piece.
+// The old file is mapped shared for reading only, so nothing can change it while it is referred to.
+PatchOutcome decodeIntoStaged(const TransferContext& context, PatchSource& source, const ManifestFile& file,
                               const std::wstring& target, const std::wstring& staged) {
     MappedFile old;
     if (!mapForReading(target, old)) return PatchOutcome::Unusable;
     MappedFile out;
     // A scanner may still hold the ".new" an earlier run left.
     retryWhileLocked(staged, [&] { return mapNewFile(staged, file.size, out); }, context.lockWait);
-    UniqueHandle patch = openForReading(patchPath);
     PatchDecoder decoder;
     Sha256Stream hash;
-    if (!out.data || !patch || !startPatchDecoder(decoder, old.data, size_t(old.size), out.data, size_t(file.size)) ||
+    if (!out.data || !startPatchDecoder(decoder, old.data, size_t(old.size), out.data, size_t(file.size)) ||
         !startSha256(hash))
         return PatchOutcome::Unusable;
     std::vector<uint8_t> piece(kPatchPiece);
     for (;;) {
         if (isStopped(context)) return PatchOutcome::Cancelled;
         size_t got = 0;
-        if (!readUpTo(patch.get(), piece.data(), piece.size(), got)) return PatchOutcome::Unusable;
+        if (!nextPiece(source, piece, got)) return PatchOutcome::Unusable;
         if (got == 0) break;
         const size_t before = decoder.produced;
         if (!decodePatchPiece(decoder, piece.data(), got)) return PatchOutcome::Unusable;
@@ -75,11 +91,16 @@ PatchOutcome patchIntoStaged(const TransferContext& context, const FilePatch& pa
     const Download download = cachedDownload(context.installDir, kPatchPathPrefix + patchName(patch),
                                              patchName(patch), patch.size, patch.sha256);
     PatchOutcome outcome = PatchOutcome::Unusable;
-    std::string received;  // read back from the cache instead: the decoder takes the patch in pieces anyway
-    switch (fetchIntoCache(context, download, received)) {
-        case CacheFetch::Done:
-            outcome = decodeIntoStaged(context, download.paths.complete, file, target, staged);
+    // A small patch arrives in memory and is not kept for a retry: it costs a retry little to fetch again.
+    std::string received;
+    switch (fetchDownload(context, download, received)) {
+        case CacheFetch::Done: {
+            PatchSource source{received, {}};
+            if (received.empty()) source.file = openForReading(download.paths.complete);
+            outcome = received.empty() && !source.file ? PatchOutcome::Unusable
+                                                       : decodeIntoStaged(context, source, file, target, staged);
             break;
+        }
         case CacheFetch::Cancelled:
             return PatchOutcome::Cancelled;
         default:

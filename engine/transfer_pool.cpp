@@ -102,8 +102,8 @@ std::vector<std::vector<size_t>> blobGroupsOf(const std::vector<const ManifestFi
 
 }  // namespace
 
-bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, std::wstring& failure,
-                const std::vector<const FilePatch*>& patches) {
+bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, HeldBlobs& heldBlobs,
+                std::wstring& failure, const std::vector<const FilePatch*>& patches) {
     MemoryGate unpackGate;
     unpackGate.budgetBytes = kUnpackMemoryBudget;
     unpackGate.slots = std::max(1u, std::thread::hardware_concurrency());
@@ -115,6 +115,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     staging.blobGroups = blobGroupsOf(files);
     staging.transfer.installDir = run.installDir;
     staging.transfer.cacheNames = &cacheNames;
+    staging.transfer.heldBlobs = &heldBlobs;
     staging.transfer.fetch = run.fetch;
     staging.transfer.lockWait = run.lockWait;
     staging.transfer.unpackGate = &unpackGate;

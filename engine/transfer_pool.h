@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/blob_transfer.h"
 #include "engine/manifest.h"
 #include "engine/run_context.h"
 
@@ -13,9 +14,13 @@ constexpr unsigned kTransfersInFlight = 4;
 // whose chunks need more is unpacked alone.
 constexpr uint64_t kUnpackMemoryBudget = uint64_t{128} << 20;
 
+// Small blobs a run keeps in memory for a retry instead of in the cache (see HeldBlobs).
+constexpr uint64_t kHeldBlobBudget = uint64_t{32} << 20;
+
 // True when every file's ".new" sibling holds its verified content. Otherwise failure is the sentence for the
 // first transfer that failed; the others have stopped, and each removed its own partial ".new" file, but
-// files staged whole stay for the caller to remove.
+// files staged whole stay for the caller to remove. Small blobs received whole are in heldBlobs (within its
+// budget) or in the download cache; the caller writes the held ones to the cache should the run fail.
 // patches: for each of files, the patch planned for it or null (or no entries: no patches at all).
-bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, std::wstring& failure,
-                const std::vector<const FilePatch*>& patches = {});
+bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, HeldBlobs& heldBlobs,
+                std::wstring& failure, const std::vector<const FilePatch*>& patches = {});

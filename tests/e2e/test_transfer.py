@@ -246,8 +246,9 @@ class AllOrNothing(LifecycleTest):
         whole, _ = cached_blobs(self.folder, self.v2)
         staged = [p[: -len(".new")] for p in self.folder.files() if p.endswith(".new")]
         self.assertTrue(staged, "files were staged before the kill")
-        self.assertTrue(all(self.v2.entries[p]["sha256"] in whole for p in staged), staged)
         self.assertNotIn(fifth_digest, whole)
+        # Small blobs wait in memory while the run goes well, so a kill may leave none of them in the cache;
+        # the next run fetches exactly what is not there.
         self.assertEqual({p: d for p, d in installation_of(self.folder).items() if not p.endswith(".new")},
                          self.before[0])
         self.assertEqual(registry_values(), self.before[1])

@@ -27,13 +27,14 @@ std::string digestOf(const std::string& bytes) {
     return sha256Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
-// One zstd frame of raw blocks that holds content (at most 65791 bytes), its size in the header.
+// One zstd frame of raw blocks that holds content (256 bytes or more), its size in the header.
 std::string rawFrameOf(const std::string& content) {
     std::string frame("\x28\xb5\x2f\xfd", 4);
-    frame += char(0x60);  // a 2-byte content size, single segment: the window is the content
-    const size_t sizeField = content.size() - 256;
-    frame += char(sizeField & 0xFF);
-    frame += char(sizeField >> 8);
+    // Single segment (the window is the content), its size in 2 bytes (less 256) or 4.
+    const bool shortSize = content.size() < 65536 + 256;
+    frame += char(shortSize ? 0x60 : 0xA0);
+    const size_t sizeField = shortSize ? content.size() - 256 : content.size();
+    for (size_t byte = 0; byte < (shortSize ? 2u : 4u); ++byte) frame += char((sizeField >> (8 * byte)) & 0xFF);
     constexpr size_t kBlock = 32 << 10;
     for (size_t at = 0; at < content.size(); at += kBlock) {
         const size_t length = std::min(kBlock, content.size() - at);
@@ -72,12 +73,7 @@ protected:
 
     void SetUp() override {
         file.path = "data/model.bin";
-        file.size = fresh.size();
-        file.sha256 = digestOf(fresh);
-        const std::string blob = containerOf(fresh);
-        file.csize = blob.size();
-        file.csha256 = digestOf(blob);
-        bodies["/maketor/app/blobs/" + file.sha256 + ".lzms"] = blob;
+        releaseAs(fresh);
         ASSERT_TRUE(place(L"data\\model.bin", old));
 
         run.installDir = installDir;
@@ -96,6 +92,16 @@ protected:
         run.bytesTotal = &bytesTotal;
     }
 
+    // The file of the release is content, its blob served.
+    void releaseAs(const std::string& content) {
+        file.size = content.size();
+        file.sha256 = digestOf(content);
+        const std::string blob = containerOf(content);
+        file.csize = blob.size();
+        file.csha256 = digestOf(blob);
+        bodies["/maketor/app/blobs/" + file.sha256 + ".lzms"] = blob;
+    }
+
     // Lists frame as the file's patch from the installed copy, with its own digest and size, and serves it
     // unless told otherwise.
     void offerPatch(const std::string& frame, bool served = true) {
@@ -112,7 +118,9 @@ protected:
         EXPECT_EQ(planned, file.patches.data());
         bytesTotal.store(planned ? planned->size : file.csize);
         failure.clear();
-        return stageFiles(run, {&file}, failure, {planned});
+        HeldBlobs held;
+        held.budgetBytes = 1 << 20;
+        return stageFiles(run, {&file}, held, failure, {planned});
     }
     std::string patchRequest() const { return "/maketor/app/patches/" + patch.sha256 + ".zst"; }
     std::string blobRequest() const { return "/maketor/app/blobs/" + file.sha256 + ".lzms"; }
@@ -182,7 +190,19 @@ TEST_F(PatchTransfer, AGoodPatchIsStagedAndOnlyItsBytesAreFetched) {
     EXPECT_EQ(requested, std::vector<std::string>{patchRequest()});
     EXPECT_EQ(bytesDone.load(), patch.size);
     EXPECT_EQ(bytesTotal.load(), patch.size);
+}
+
+// A patch too large to be received into memory goes through the download cache, as large blobs do.
+TEST_F(PatchTransfer, ALargePatchIsStagedThroughTheCache) {
+    const std::string large = patterned(3 << 19, 'L');
+    releaseAs(large);
+    offerPatch(rawFrameOf(large));
+    ASSERT_GT(patch.size, uint64_t(1) << 20);
+    ASSERT_TRUE(stage()) << toUtf8(failure);
+    EXPECT_EQ(readFileBytes(at(L"data\\model.bin.new")), large);
+    EXPECT_EQ(requested, std::vector<std::string>{patchRequest()});
     EXPECT_EQ(readFileBytes(cached(patch.sha256 + ".zst")), bodies[patchRequest()]);
+    EXPECT_EQ(bytesDone.load(), patch.size);
 }
 
 struct FallbackCase {

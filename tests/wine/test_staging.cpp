@@ -141,7 +141,8 @@ protected:
     }
     bool stage() {
         failure.clear();
-        return stageFiles(run, fileList, failure);
+        heldBlobs.budgetBytes = kHeldBlobBudget;
+        return stageFiles(run, fileList, heldBlobs, failure);
     }
 
     FakeHost host;
@@ -153,6 +154,7 @@ protected:
     std::atomic<uint64_t> bytesDone{0}, bytesTotal{0};
     std::mutex statusLock;
     std::vector<std::wstring> statuses;
+    HeldBlobs heldBlobs;
     std::wstring failure;
 };
 
@@ -177,6 +179,9 @@ TEST_F(Staging, FilesOfTheSameContentShareOneBlob) {
     for (const ManifestFile& file : files) fileList.push_back(&file);
     ASSERT_TRUE(stage()) << toUtf8(failure);
     EXPECT_EQ(host.requested.size(), files.size() - 3);
+    uint64_t blobBytes = 0;
+    for (const ManifestFile& file : files) blobBytes += file.csize;
+    EXPECT_EQ(bytesDone.load(), blobBytes) << "each copy counts its blob, as the plan's total does";
     for (size_t i = 0; i < files.size(); ++i)
         EXPECT_EQ(readFileBytes(stagedPath(i)), i < contents.size() ? contents[i] : contents[5]) << files[i].path;
 }

@@ -72,9 +72,11 @@ double stage(const std::wstring& workFolder, const std::vector<const ManifestFil
     run.cancelRequested = &cancelRequested;
     run.bytesDone = &bytesDone;
     run.bytesTotal = &bytesTotal;
+    HeldBlobs heldBlobs;
+    heldBlobs.budgetBytes = kHeldBlobBudget;
     std::wstring failure;
     const LARGE_INTEGER start = now();
-    const bool staged = stageFiles(run, files, failure);
+    const bool staged = stageFiles(run, files, heldBlobs, failure);
     const double seconds = secondsSince(start);
     deleteTree(workFolder);
     if (!staged) std::printf("staging failed: %s\n", toUtf8(failure).c_str());
