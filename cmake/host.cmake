@@ -7,12 +7,18 @@ if(MAKETOR_SANITIZE)
   set(MAKETOR_SANITIZER_FLAGS -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
 endif()
 
+# Debian's libzstd-dev, of the same upstream release as the source the product compiles.
+find_path(MAKETOR_ZSTD_INCLUDE zstd.h REQUIRED)
+find_library(MAKETOR_ZSTD zstd REQUIRED)
+maketor_check_zstd_header("${MAKETOR_ZSTD_INCLUDE}/zstd.h")
+
 if(MAKETOR_PORTABLE_SOURCES)
   add_library(maketor_portable STATIC ${MAKETOR_PORTABLE_SOURCES})
   target_include_directories(maketor_portable PUBLIC "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/generated"
                              "${MAKETOR_JSON_INCLUDE}")
   target_compile_options(maketor_portable PRIVATE ${MAKETOR_HOST_FLAGS} PUBLIC ${MAKETOR_SANITIZER_FLAGS})
   target_link_options(maketor_portable PUBLIC ${MAKETOR_SANITIZER_FLAGS})
+  target_link_libraries(maketor_portable PUBLIC "${MAKETOR_ZSTD}")
 endif()
 
 include(tools/publisher/lzms-writer.cmake)

@@ -7,4 +7,5 @@ set(MAKETOR_PORTABLE_SOURCES
   "${CMAKE_SOURCE_DIR}/engine/manifest.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_container.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_decoder.cpp"
+  "${CMAKE_SOURCE_DIR}/platform/zstd_patch.cpp"
 )

@@ -23,7 +23,9 @@ add_library(maketor_core STATIC ${MAKETOR_CORE_SOURCES})
 target_include_directories(maketor_core PUBLIC "${CMAKE_SOURCE_DIR}" "${CMAKE_BINARY_DIR}/generated"
                            "${MAKETOR_JSON_INCLUDE}")
 target_compile_options(maketor_core PUBLIC ${MAKETOR_WIN_FLAGS})
-target_link_libraries(maketor_core PUBLIC ${MAKETOR_DELAY_LOAD_LIBS} ${MAKETOR_WIN_LIBS})
+# zstd's decompressor from Debian's source package (cmake/zstd.cmake), for patches between releases.
+maketor_zstd_decompressor(maketor_zstd_decompressor)
+target_link_libraries(maketor_core PUBLIC maketor_zstd_decompressor ${MAKETOR_DELAY_LOAD_LIBS} ${MAKETOR_WIN_LIBS})
 # The delay-load hook of platform/system_libraries.cpp, linked ahead of the runtime's empty one.
 target_link_options(maketor_core INTERFACE "LINKER:--undefined=__pfnDliNotifyHook2")
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/patch_transfer.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/lock_retry.h"
@@ -29,7 +30,8 @@ constexpr size_t kChunkLengthWordSize = 4;
 // part file and its rename would be two scans more per file.
 constexpr uint64_t kInMemoryBlobLimit = uint64_t{1} << 20;
 
-enum class Step { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
+using Step = CacheFetch;
+using BlobPaths = CachePaths;
 
 // The run's progress as far as one file is concerned: what it added can be taken back when its bytes have to
 // arrive again, without disturbing what the other transfers count meanwhile.
@@ -48,19 +50,9 @@ void takeBackBytes(FileProgress& progress, uint64_t bytes) {
     if (progress.runBytes) progress.runBytes->fetch_sub(bytes);
 }
 
-bool isStopped(const TransferContext& context) {
-    return (context.cancelled && context.cancelled()) || (context.abandoned && context.abandoned());
-}
-
-struct BlobPaths {
-    std::wstring complete;  // <sha256>.lzms, only ever a blob whose digest matched
-    std::wstring partial;   // <sha256>.lzms.part, the blob as far as it has arrived
-};
-
-BlobPaths blobPathsOf(const std::wstring& installDir, const ManifestFile& file) {
-    const std::wstring cache = pathJoin(installDir, downloadCacheName);
-    const std::wstring complete = pathJoin(cache, toUtf16(file.sha256) + L".lzms");
-    return {complete, complete + kPartialSuffix};
+Download blobDownloadOf(const std::wstring& installDir, const ManifestFile& file) {
+    const std::wstring name = toUtf16(file.sha256) + L".lzms";
+    return cachedDownload(installDir, kBlobPathPrefix + name, name, file.csize, file.csha256);
 }
 
 // Whether the cache may hold this file: when the run listed it, without asking the disk (a miss costs Wine a
@@ -100,7 +92,7 @@ bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
 
 // A cached blob counts only when its digest matches; anything else reads as no blob (and is left alone: a
 // good copy replaces it once downloaded).
-bool isValidCachedBlob(const TransferContext& context, const std::wstring& path, const ManifestFile& file,
+bool isValidCachedBlob(const TransferContext& context, const std::wstring& path, const Download& file,
                        FileProgress& progress) {
     if (!mayBeInCache(context, path)) return false;
     UniqueHandle handle = openForReading(path);
@@ -114,7 +106,7 @@ bool isValidCachedBlob(const TransferContext& context, const std::wstring& path,
 
 // What a download continues from: the part already received, hashed, its bytes counted as progress. A part
 // as long as the whole blob or longer cannot be continued and starts over.
-bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint64_t& have, FileProgress& progress) {
+bool resumePart(HANDLE part, const Download& file, Sha256Stream& hash, uint64_t& have, FileProgress& progress) {
     if (!startSha256(hash)) return false;
     uint64_t length = 0;
     if (sizeOfOpenFile(part, length) && length > 0 && length < file.csize && hashRestOfFile(part, hash, have) &&
@@ -129,7 +121,7 @@ bool resumePart(HANDLE part, const ManifestFile& file, Sha256Stream& hash, uint6
 // One request for the rest of the blob, appended to the part as it arrives. A server that answers with the
 // whole body instead of the range makes the part start over.
 Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPath, const BlobPaths& paths,
-                   const ManifestFile& file, FileProgress& progress) {
+                   const Download& file, FileProgress& progress) {
     UniqueHandle part = openForWriting(paths.partial, false);
     Sha256Stream hash;
     uint64_t have = 0;
@@ -171,10 +163,10 @@ Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPa
 
 // Downloads the blob into the cache. A part left by an interrupted run is continued; should the continued
 // blob prove wrong (the part held other bytes), it is fetched once more from its start.
-Step downloadBlob(const TransferContext& context, const BlobPaths& paths, const ManifestFile& file,
+Step downloadBlob(const TransferContext& context, const BlobPaths& paths, const Download& file,
                   FileProgress& progress) {
     if (!createFolderTree(parentFolder(paths.partial))) return Step::NotWritten;
-    const std::wstring requestPath = kBlobPathPrefix + toUtf16(file.sha256) + L".lzms";
+    const std::wstring& requestPath = file.requestPath;
     const bool resuming = entryExists(paths.partial);
     const Step step = fetchIntoPart(context, requestPath, paths, file, progress);
     if (step != Step::Damaged || !resuming) return step;
@@ -191,7 +183,7 @@ bool writeBlobToCache(const std::wstring& path, const std::string& blob) {
 
 // A blob small enough for memory, received whole and checked before it enters the cache, in one write.
 // What arrived of a blob whose download broke off is kept as its part, for the next run to continue.
-Step downloadSmallBlob(const TransferContext& context, const BlobPaths& paths, const ManifestFile& file,
+Step downloadSmallBlob(const TransferContext& context, const BlobPaths& paths, const Download& file,
                        std::string& blob, FileProgress& progress) {
     BodySink sink;
     sink.start = [&](uint64_t, uint64_t) { return true; };
@@ -205,7 +197,7 @@ Step downloadSmallBlob(const TransferContext& context, const BlobPaths& paths, c
     };
     FetchControl control;
     control.stopped = [&context] { return isStopped(context); };
-    const bool fetched = context.fetch(kBlobPathPrefix + toUtf16(file.sha256) + L".lzms", 0, sink, control);
+    const bool fetched = context.fetch(file.requestPath, 0, sink, control);
     const bool intact =
         !overlong && sha256Hex(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()) == file.csha256;
     if (!fetched && !overlong) {
@@ -340,27 +332,57 @@ std::wstring failureText(Step step, const std::wstring& shownPath, const std::ws
 
 }  // namespace
 
-bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure) {
+bool isStopped(const TransferContext& context) {
+    return (context.cancelled && context.cancelled()) || (context.abandoned && context.abandoned());
+}
+
+Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,
+                        const std::wstring& cacheName, uint64_t size, const std::string& sha256) {
+    const std::wstring complete = pathJoin(pathJoin(installDir, downloadCacheName), cacheName);
+    return Download{requestPath, {complete, complete + kPartialSuffix}, size, sha256};
+}
+
+CacheFetch fetchDownload(const TransferContext& context, const Download& download, std::string& received) {
+    FileProgress progress;
+    progress.runBytes = context.bytesDone;
+    received.clear();
+    if (isValidCachedBlob(context, download.paths.complete, download, progress)) return Step::Done;
+    const bool small = download.csize <= kInMemoryBlobLimit && !mayBeInCache(context, download.paths.partial);
+    return small ? downloadSmallBlob(context, download.paths, download, received, progress)
+                 : downloadBlob(context, download.paths, download, progress);
+}
+
+bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
+                  const FilePatch* patch) {
     const std::wstring shownPath = withBackslashes(toUtf16(file.path));
     const std::wstring target = pathJoin(context.installDir, shownPath);
     if (isStopped(context)) {
         failure = failureText(Step::Cancelled, shownPath, target);
         return false;
     }
+    const std::wstring staged = target + L".new";
+    if (patch) {
+        // A patch that cannot be had or does not yield the file leaves the blob to do the work, unannounced.
+        const PatchOutcome outcome = patchIntoStaged(context, *patch, file, target, staged);
+        if (outcome == PatchOutcome::Applied) return true;
+        if (outcome == PatchOutcome::Cancelled) {
+            failure = failureText(Step::Cancelled, shownPath, target);
+            return false;
+        }
+        if (context.bytesTotal) context.bytesTotal->fetch_add(file.csize);
+    }
     FileProgress progress;
     progress.runBytes = context.bytesDone;
-    const BlobPaths blob = blobPathsOf(context.installDir, file);
+    const Download download = blobDownloadOf(context.installDir, file);
+    const BlobPaths& blob = download.paths;
     std::string received;  // a small blob, received into memory
     bool keep = false;     // received from the server: kept for a retry once it has given its file
     Step step = Step::Done;
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
-    if (!takeHeldCopy(context, file, received, progress) && !isValidCachedBlob(context, blob.complete, file, progress)) {
-        const bool small = file.csize <= kInMemoryBlobLimit && !mayBeInCache(context, blob.partial);
-        step = small ? downloadSmallBlob(context, blob, file, received, progress)
-                     : downloadBlob(context, blob, file, progress);
-        keep = small;
+    if (!takeHeldCopy(context, file, received, progress)) {
+        step = fetchDownload(context, download, received);
+        keep = !received.empty();
     }
-    const std::wstring staged = target + L".new";
     if (step == Step::Done) {
         step = unpackBlob(context, blob.complete, received, file, staged);
         // A blob whose digest holds but whose file does not would fail every retry from the cache.

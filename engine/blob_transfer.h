@@ -41,7 +41,8 @@ struct TransferContext {
     // for; null: the cache is looked at.
     const std::unordered_set<std::wstring>* cacheNames = nullptr;
     HeldBlobs* heldBlobs = nullptr;  // null: every blob goes into the cache
-    std::atomic<uint64_t>* bytesDone = nullptr;  // blob bytes received or found in the cache
+    std::atomic<uint64_t>* bytesDone = nullptr;  // blob and patch bytes received or found in the cache
+    std::atomic<uint64_t>* bytesTotal = nullptr;  // grows by a blob's size when its file's patch fails
     // The user's cancel, asked between received pieces and unpacked chunks.
     std::function<bool()> cancelled;
     // Another transfer of the run has failed: this one stops as soon as it can, and its own failure is moot.
@@ -49,5 +50,30 @@ struct TransferContext {
 };
 
 // True when the file's ".new" sibling holds its verified content. Otherwise failure is the complete
-// sentence for the user, and no ".new" sibling is left.
-bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure);
+// sentence for the user, and no ".new" sibling is left. With a patch (planned for the file on disk) the patch
+// is tried first and the blob fetched only when it fails.
+bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
+                  const FilePatch* patch = nullptr);
+
+// Something a transfer fetches, named and checked by its digest: a blob or a patch.
+struct CachePaths {
+    std::wstring complete;  // in the download cache, whole, only ever with the right digest
+    std::wstring partial;   // complete + ".part": as far as it has arrived
+};
+struct Download {
+    std::wstring requestPath;  // on the download host
+    CachePaths paths;
+    uint64_t csize = 0;   // its bytes
+    std::string csha256;  // its SHA-256
+};
+enum class CacheFetch { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
+
+// The download of requestPath, kept in the install folder's cache as cacheName.
+Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,
+                        const std::wstring& cacheName, uint64_t size, const std::string& sha256);
+// Done when the download is whole and right: taken from the cache, or fetched. A small one fetched arrives in
+// received alone, not in the cache; anything else is in the cache (received empty), a large one continued
+// from the part an earlier run left. Its bytes count into context.bytesDone either way.
+CacheFetch fetchDownload(const TransferContext& context, const Download& download, std::string& received);
+// True when the user cancelled or another transfer of the run failed.
+bool isStopped(const TransferContext& context);

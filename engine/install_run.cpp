@@ -9,6 +9,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/components.h"
 #include "engine/install_record.h"
+#include "engine/patch_transfer.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
 #include "engine/staged_commit.h"
@@ -157,7 +158,9 @@ RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
         plan.installedSize += file.size;
         if (isUpToDate(file, recordedFiles, installDir)) continue;
         plan.fetchList.push_back(&file);
-        plan.downloadTotal += file.csize;
+        const FilePatch* patch = plannedPatch(file, recordedDigest(recordedFiles, file.path), installDir);
+        plan.patches.push_back(patch);
+        plan.downloadTotal += patch ? patch->size : file.csize;
     }
     return plan;
 }
@@ -203,7 +206,7 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
     HeldBlobs heldBlobs;
     heldBlobs.budgetBytes = kHeldBlobBudget;
     std::wstring failure;
-    if (!stageFiles(run, plan.fetchList, heldBlobs, failure)) {
+    if (!stageFiles(run, plan.fetchList, heldBlobs, failure, plan.patches)) {
         removeStagedFiles(installDir, plan.fetchList);
         writeHeldBlobs(heldBlobs, installDir);
         run.reportFailure(failure);

@@ -13,12 +13,13 @@
 
 struct RunPlan {
     std::vector<const ManifestFile*> fetchList;  // in manifest order
+    std::vector<const FilePatch*> patches;       // for each of fetchList: the patch planned for it, or null
     uint64_t installedSize = 0;                  // size of every selected file, fetched or not
-    uint64_t downloadTotal = 0;                  // csize over fetchList
+    uint64_t downloadTotal = 0;                  // over fetchList: the patch's size where one is planned, else csize
 };
 
 // Which selected files must be fetched: those whose recorded digest differs, or that are missing or of
-// another size on disk.
+// another size on disk; and which of them a patch serves (the files on disk with one are hashed).
 RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
                 const std::array<bool, 5>& selectedComponents, const std::wstring& installDir);
 // The keys of the recorded files that the new installation no longer contains (dropped from the release, or

@@ -67,6 +67,30 @@ bool readDigest(const Json& object, const char* key, std::string& value, std::st
     return wellFormed;
 }
 
+// Patches only save bytes, and every copy installed before them ignores the key: a malformed "patches" value
+// costs its entry the patches (the full blob stays), never the release.
+void readPatches(const Json& entry, ManifestFile& file) {
+    const auto found = entry.find("patches");
+    if (found == entry.end()) return;
+    std::string problem;
+    std::vector<FilePatch> patches;
+    if (!found->is_array()) problem = "\"patches\" is not an array";
+    for (size_t index = 0; problem.empty() && found->is_array() && index < found->size(); ++index) {
+        const Json& element = (*found)[index];
+        FilePatch patch;
+        if (!element.is_object())
+            problem = "is not an object";
+        else if (readDigest(element, "from", patch.from, problem) && readSize(element, "size", patch.size, problem) &&
+                 readDigest(element, "sha256", patch.sha256, problem))
+            patches.push_back(std::move(patch));
+        if (!problem.empty()) problem = "patches[" + std::to_string(index) + "]: " + problem;
+    }
+    if (problem.empty())
+        file.patches = std::move(patches);
+    else
+        file.patchesProblem = problem;
+}
+
 bool readFile(const Json& entry, ManifestFile& file, std::string& problem) {
     if (!entry.is_object()) {
         problem = "is not an object";
@@ -81,6 +105,7 @@ bool readFile(const Json& entry, ManifestFile& file, std::string& problem) {
         problem = "path " + inQuotes(file.path) + " " + pathProblem;
         return false;
     }
+    readPatches(entry, file);
     return true;
 }
 

@@ -4,12 +4,22 @@
 #include <string>
 #include <vector>
 
+// A patch that turns the file of an earlier release into this one: a zstd frame with the old file as its
+// prefix, served as "patches/<sha256>.zst".
+struct FilePatch {
+    std::string from;    // SHA-256 of the old file it applies to, lowercase hex
+    std::string sha256;  // of the patch itself, lowercase hex
+    uint64_t size = 0;   // patch bytes
+};
+
 struct ManifestFile {
     std::string path;     // relative to the installation folder, UTF-8, "/" between folders
     std::string sha256;   // of the unpacked file, lowercase hex
     std::string csha256;  // of the blob, lowercase hex
     uint64_t size = 0;    // unpacked bytes
     uint64_t csize = 0;   // blob bytes
+    std::vector<FilePatch> patches;  // optional: the blob serves whoever has none of their old files
+    std::string patchesProblem;      // why a present "patches" value was set aside (empty when it was not)
 };
 
 struct Manifest {

@@ -16,10 +16,13 @@
 namespace {
 
 struct Staging {
-    Staging(const RunContext& run, const std::vector<const ManifestFile*>& files) : run(run), files(files) {}
+    Staging(const RunContext& run, const std::vector<const ManifestFile*>& files,
+            const std::vector<const FilePatch*>& patches)
+        : run(run), files(files), patches(patches) {}
 
     const RunContext& run;
     const std::vector<const ManifestFile*>& files;
+    const std::vector<const FilePatch*>& patches;
     // Indices into files, grouped by blob: files of the same content share one blob, which one transfer
     // fetches while the others of its group wait for it.
     std::vector<std::vector<size_t>> blobGroups;
@@ -74,8 +77,9 @@ void transferUntilDone(Staging& staging) {
             setInFlight(staging, index, true);
             std::wstring failure;
             const bool first = index == staging.blobGroups[group].front();
-            const bool staged =
-                transferFile(first ? staging.transfer : staging.transferFromCache, *staging.files[index], failure);
+            const FilePatch* patch = index < staging.patches.size() ? staging.patches[index] : nullptr;
+            const bool staged = transferFile(first ? staging.transfer : staging.transferFromCache,
+                                             *staging.files[index], failure, patch);
             setInFlight(staging, index, false);
             if (!staged) {
                 recordFailure(staging, failure);
@@ -99,7 +103,7 @@ std::vector<std::vector<size_t>> blobGroupsOf(const std::vector<const ManifestFi
 }  // namespace
 
 bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, HeldBlobs& heldBlobs,
-                std::wstring& failure) {
+                std::wstring& failure, const std::vector<const FilePatch*>& patches) {
     MemoryGate unpackGate;
     unpackGate.budgetBytes = kUnpackMemoryBudget;
     unpackGate.slots = std::max(1u, std::thread::hardware_concurrency());
@@ -107,7 +111,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     const std::vector<std::wstring> listed = entryNamesIn(pathJoin(run.installDir, downloadCacheName));
     const std::unordered_set<std::wstring> cacheNames(listed.begin(), listed.end());
 
-    Staging staging(run, files);
+    Staging staging(run, files, patches);
     staging.blobGroups = blobGroupsOf(files);
     staging.transfer.installDir = run.installDir;
     staging.transfer.cacheNames = &cacheNames;
@@ -116,6 +120,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     staging.transfer.lockWait = run.lockWait;
     staging.transfer.unpackGate = &unpackGate;
     staging.transfer.bytesDone = run.bytesDone;
+    staging.transfer.bytesTotal = run.bytesTotal;
     staging.transfer.cancelled = [&run] { return run.cancelRequested && run.cancelRequested->load(); };
     staging.transfer.abandoned = [&staging] { return staging.failed.load(); };
     staging.transferFromCache = staging.transfer;

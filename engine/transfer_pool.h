@@ -21,5 +21,6 @@ constexpr uint64_t kHeldBlobBudget = uint64_t{32} << 20;
 // first transfer that failed; the others have stopped, and each removed its own partial ".new" file, but
 // files staged whole stay for the caller to remove. Small blobs received whole are in heldBlobs (within its
 // budget) or in the download cache; the caller writes the held ones to the cache should the run fail.
+// patches: for each of files, the patch planned for it or null (or no entries: no patches at all).
 bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, HeldBlobs& heldBlobs,
-                std::wstring& failure);
+                std::wstring& failure, const std::vector<const FilePatch*>& patches = {});

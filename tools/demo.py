@@ -8,6 +8,7 @@ uninstall from the registry entry. Screenshots, the request log and the setup lo
 Exits 0 when every step did what it should, 1 with a message naming the step that did not."""
 import argparse
 import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -185,8 +186,9 @@ class Demo:
         self.signing = make_code_signing_certificate(os.path.join(self.args.session, "signing"), SIGNING_PASSWORD)
         say(f"code-signing certificate \"Torvel test publisher\" of a throw-away CA: {self.signing['pkcs12']}")
 
-    def publish(self, version, files):
-        """tools/release: places the signed setup program as setup.exe beside the files, publishes and verifies."""
+    def publish(self, version, files, previous=()):
+        """tools/release: places the signed setup program as setup.exe beside the files, publishes and verifies;
+        previous: folders of earlier releases to make patches from."""
         source = os.path.join(self.out, "source-" + version)
         for relative, data in files.items():
             path = os.path.join(source, *relative.split("/"))
@@ -195,8 +197,10 @@ class Demo:
                 f.write(data)
         command = [os.path.join(REPO, "tools", "release"), "--host", "localhost", "--port", str(self.args.port),
                    "--public-key", DEVELOPMENT_PUBLIC_KEY, "--key", DEVELOPMENT_KEY, "--version", version,
-                   "--cross-build", self.args.cross_build, "--publisher", harness.PUBLISH, source,
-                   self.release_folder]
+                   "--cross-build", self.args.cross_build, "--publisher", harness.PUBLISH]
+        for folder in previous:
+            command += ["--previous", folder]
+        command += [source, self.release_folder]
         say(f"$ MAKETOR_SIGNING_PKCS12={self.signing['pkcs12']} MAKETOR_SIGNING_PASSWORD=… " +
             " ".join(os.path.relpath(part, REPO) if os.path.isabs(part) else part for part in command))
         env = dict(os.environ, MAKETOR_SIGNING_PKCS12=self.signing["pkcs12"], MAKETOR_SIGNING_PASSWORD=SIGNING_PASSWORD)
@@ -229,16 +233,17 @@ class Demo:
         say(f"osslsigncode verify, published setup.exe: Signature verification: ok (signer {subject})")
 
     def start_server(self, slow_paths):
-        """nginx with the vendor's configuration; the large blobs sent at a rate that takes SLOW_SECONDS."""
-        rate = int((12 << 20) / SLOW_SECONDS)
+        """nginx with the vendor's configuration; slow_paths (request path -> body size) sent at a rate that
+        takes SLOW_SECONDS each."""
+        rates = {path: int(size / SLOW_SECONDS) for path, size in slow_paths.items()}
         self.server = NginxServer(self.release_folder, self.ca["server_cert"], self.ca["server_key"], self.args.port,
                                   os.path.join(self.args.session, "nginx"), log_file=self.request_log,
-                                  slow={path: rate for path in slow_paths}).start()
+                                  slow=rates).start()
         with open(os.path.join(self.args.session, "server.pid"), "w") as f:
             f.write(str(self.server.pid))
         say(f"nginx serves {os.path.relpath(self.release_folder, REPO)}/ at https://localhost:{self.args.port}{PREFIX}"
             f" with tools/nginx/maketor-downloads.conf, request log {os.path.relpath(self.request_log, REPO)}")
-        for path in slow_paths:
+        for path, rate in rates.items():
             say(f"slow body ({rate // 1024} KiB/s, about {SLOW_SECONDS:.0f} s) for {path}")
         self.request_phases[len(self.requests())] = "https_probe.exe"
         probe = harness.wine(harness.cross_program("https_probe.exe"), str(self.args.port), PREFIX + "manifest.json")
@@ -346,7 +351,8 @@ class Demo:
             raise DemoFailure("the stand-in application ended before it was asked to")
         standin.close()
         say("asked the stand-in to close (%TEMP%\\maketor-standin.close); it exited")
-        self.shoot_slow_transfer(window, mark, "update-progress", "update Progress: only changed files are fetched")
+        self.shoot_while_slow_transfer(window, mark, "update-progress",
+                                       "update Progress: patches and the added file are fetched")
         self.wait_for_log_line("установлено ", 120)
         self.catch_update_finished(window)
         harness.wait_for_setup_to_finish(60)
@@ -377,20 +383,44 @@ class Demo:
         wait_until(lambda: not window.visible(), 60, "the update window to close itself")
         say("the update window closed itself after starting the application again")
 
+    def patches_for_update(self):
+        """path -> the patch of 1.1.0 that serves that file of an installed 1.0.0."""
+        old = self.releases["1.0.0"]
+        with open(os.path.join(self.release_folder, "manifest.json"), encoding="utf-8") as f:
+            entries = json.load(f)["files"]
+        return {entry["path"]: patch for entry in entries for patch in entry.get("patches", [])
+                if entry["path"] in old and patch["from"] == sha256(old[entry["path"]])}
+
     def check_update_fetches(self, mark):
         old, new = self.releases["1.0.0"], self.releases["1.1.0"]
-        expected = {sha256(new[p]) for p in self.selected(new) if p not in old or old[p] != new[p]}
-        fetched = {p[len(PREFIX + "blobs/"):-len(".lzms")] for p in self.requests()[mark:]
-                   if p.startswith(PREFIX + "blobs/")}
+        changed = [p for p in self.selected(new) if p not in old or old[p] != new[p]]
+        patches = {p: patch for p, patch in self.patches_for_update().items() if p in changed}
+        expected_blobs = {sha256(new[p]) for p in changed if p not in patches}
+        expected_patches = {patch["sha256"] for patch in patches.values()}
+        requested = self.requests()[mark:]
+        blobs = {p[len(PREFIX + "blobs/"):-len(".lzms")] for p in requested if p.startswith(PREFIX + "blobs/")}
+        fetched_patches = {p[len(PREFIX + "patches/"):-len(".zst")] for p in requested
+                           if p.startswith(PREFIX + "patches/")}
         names = {sha256(data): path for path, data in new.items()}
-        say("blobs the update fetched:")
-        for digest in sorted(fetched, key=lambda d: names.get(d, d)):
-            say(f"   {names.get(digest, '?'):32} {digest[:16]}…")
-        unchanged = len(self.selected(new)) - len(expected)
-        if fetched != expected:
-            raise DemoFailure("the update fetched other blobs than the changed and added files: "
-                              f"{sorted(names.get(d, d) for d in fetched ^ expected)}")
-        say(f"only the changed and added files were fetched ({len(fetched)}); {unchanged} unchanged files were not")
+        names.update({patch["sha256"]: path for path, patch in patches.items()})
+        say("blobs and patches the update fetched:")
+        for digest in sorted(blobs, key=lambda d: names.get(d, d)):
+            say(f"   blob  {names.get(digest, '?'):32} {digest[:16]}…")
+        for digest in sorted(fetched_patches, key=lambda d: names.get(d, d)):
+            say(f"   patch {names.get(digest, '?'):32} {digest[:16]}…  from the installed 1.0.0 copy")
+        whole = sorted(names.get(d, d) for d in blobs if names.get(d) in patches)
+        if whole:
+            raise DemoFailure(f"the update fetched whole blobs of files that have a patch: {whole}")
+        if not patches or LARGE_FILE not in patches:
+            raise DemoFailure(f"1.1.0 has no patch for {LARGE_FILE} from 1.0.0")
+        if blobs != expected_blobs or fetched_patches != expected_patches:
+            raise DemoFailure("the update fetched other blobs or patches than the changed and added files need: "
+                              f"{sorted(names.get(d, d) for d in (blobs ^ expected_blobs) | (fetched_patches ^ expected_patches))}")
+        sizes = sum(patch["size"] for patch in patches.values())
+        blob_sizes = sum(len(new[p]) for p in patches)
+        unchanged = len(self.selected(new)) - len(changed)
+        say(f"{len(patches)} changed files came as patches ({sizes} bytes for {blob_sizes} bytes of files), "
+            f"{len(expected_blobs)} as blobs; {unchanged} unchanged files were not fetched")
 
     # The uninstall ---------------------------------------------------------------------------------------------
     def uninstall(self):
@@ -488,6 +518,16 @@ class Demo:
         time.sleep(SLOW_SECONDS / 3)
         self.shoot(window, name, what)
 
+    def shoot_while_slow_transfer(self, window, mark, name, what):
+        """Screenshot once a patch has arrived: the request log names a request when it is done, and the slow
+        blob of the update, asked for with the patches, is then still on its way."""
+        wait_until(lambda: any(path.startswith(PREFIX + "patches/") for path in self.requests()[mark:]), 60,
+                   "the update's first patch")
+        time.sleep(0.5)
+        if not window.visible():
+            raise DemoFailure("the update window closed before its progress could be shown")
+        self.shoot(window, name, what)
+
     @staticmethod
     def frame_without(window, point, colour):
         frame = window.grab()
@@ -507,19 +547,23 @@ class Demo:
         step("3. Release 1.0.0: tools/release signs the setup program and publishes; nginx serves it over HTTPS")
         first = release_files("1.0.0")
         second = release_files("1.1.0")
-        self.slow_paths = [PREFIX + "blobs/" + sha256(files[LARGE_FILE]) + ".lzms" for files in (first, second)]
+        # Slow: the large file's blob in the first install, and in the update (whose large file comes as a small
+        # patch) the added model's blob.
+        self.slow_paths = {PREFIX + "blobs/" + sha256(first[LARGE_FILE]) + ".lzms": len(first[LARGE_FILE]),
+                           PREFIX + "blobs/" + sha256(second[ADDED_MODEL]) + ".lzms": len(second[ADDED_MODEL])}
         self.publish("1.0.0", first)
         self.failed_first_install()
         self.start_server(self.slow_paths)
 
         self.install()
 
-        step("5. Release 1.1.0: changed, added and dropped files, published into the same folder by tools/release")
+        step("5. Release 1.1.0: changed, added and dropped files, published into the same folder by tools/release, "
+             "with patches from 1.0.0 (the folder's manifest until 1.1.0's replaces it)")
         added = sorted(set(second) - set(first))
         dropped = sorted(set(first) - set(second))
         changed = sorted(p for p in set(first) & set(second) if first[p] != second[p])
         say(f"changed {', '.join(changed)}; added {', '.join(added)}; dropped {', '.join(dropped)}")
-        self.publish("1.1.0", second)
+        self.publish("1.1.0", second, previous=[self.release_folder])
         self.update()
 
         self.uninstall()
@@ -542,6 +586,9 @@ class Demo:
         names = {}
         for files in self.releases.values():
             names.update({PREFIX + "blobs/" + sha256(data) + ".lzms": path for path, data in files.items()})
+        if "1.1.0" in self.releases:
+            names.update({PREFIX + "patches/" + patch["sha256"] + ".zst": path + " (patch)"
+                          for path, patch in self.patches_for_update().items()})
         for index, entry in enumerate(self.server.entries() if self.server else []):
             if index in self.request_phases:
                 say(f"   -- {self.request_phases[index]}")
@@ -550,6 +597,7 @@ class Demo:
 
 
 LARGE_FILE = "data/models/стеллаж.bin"
+ADDED_MODEL = "data/models/витрина.bin"
 
 
 def sha256(data):
@@ -559,12 +607,13 @@ def sha256(data):
 def release_files(version):
     """The demo release: the stand-in as the application and files of every component (tools/release adds the
     setup program).
-    1.1.0 changes the application, the catalogue and the large model, adds a model and drops a picture."""
+    1.1.0 changes the application, the catalogue and the large model (64 KiB of its 12 MiB rewritten and 4 KiB
+    added, so that a patch carries the change), adds a model and drops a picture."""
     noise, text = harness.noise, harness.text_bytes
     files = {
         "maketor.exe": harness.standin_bytes(b"demo release " + version.encode()),
         "data/catalog.json": text(600_000, "catalog " + version),
-        LARGE_FILE: noise(12 << 20, "shelf " + version),  # large and served slowly: Progress stays in view
+        LARGE_FILE: large_model(version),  # large and served slowly: Progress stays in view
         "data/textures/floor.png": noise(400_000, "floor"),
         "images/splash.png": noise(150_000, "splash"),
         "licenses/maketor.txt": text(8_000, "licence"),
@@ -582,8 +631,17 @@ def release_files(version):
     if version == "1.0.0":
         files["images/splash-old.png"] = noise(120_000, "old splash")
     else:
-        files["data/models/витрина.bin"] = noise(500_000, "showcase")
+        files[ADDED_MODEL] = noise(500_000, "showcase")
     return files
+
+
+def large_model(version):
+    model = harness.noise(12 << 20, "shelf")
+    if version == "1.0.0":
+        return model
+    middle = 5 << 20
+    return model[:middle] + harness.noise(64 << 10, "shelf " + version) + model[middle + (64 << 10):] + \
+        harness.noise(4096, "shelf end " + version)
 
 
 def parse_arguments():

@@ -264,9 +264,10 @@ def component_of_path(path):
 
 class Release:
     """A release published with maketor-publish and the development key: its source files and its folder.
-    block_size: the publisher's LZMS block size, when not its default (the blobs' bytes depend on it)."""
+    block_size: the publisher's LZMS block size, when not its default (the blobs' bytes depend on it).
+    previous: earlier Releases to make patches from."""
 
-    def __init__(self, folder, version, files, block_size=None):
+    def __init__(self, folder, version, files, block_size=None, previous=()):
         self.version = version
         self.source_files = dict(files)
         self.source = os.path.join(folder, "source-" + version)
@@ -276,7 +277,7 @@ class Release:
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "wb") as f:
                 f.write(data)
-        publish_release(self.source, self.folder, version, block_size)
+        publish_release(self.source, self.folder, version, block_size, [p.folder for p in previous])
         with open(os.path.join(self.folder, "manifest.json"), "rb") as f:
             self.manifest = json.loads(f.read().decode("utf-8"))
         self.entries = {entry["path"]: entry for entry in self.manifest["files"]}
@@ -310,8 +311,10 @@ class Release:
         return f"установлено {self.version} в {install_dir}: скачано файлов {len(fetched_paths)}, {kib} КБ"
 
 
-def publish_release(source, release_folder, version, block_size=None):
+def publish_release(source, release_folder, version, block_size=None, previous_folders=()):
     options = ["--block-size", str(block_size)] if block_size else []
+    for folder in previous_folders:
+        options += ["--previous", folder]
     result = subprocess.run([PUBLISH, "release", "--key", DEVELOPMENT_KEY, "--version", version, "--date",
                              "2025-01-01", *options, source, release_folder], stdout=subprocess.PIPE,
                             stderr=subprocess.PIPE)
@@ -665,9 +668,9 @@ class LifecycleTest(unittest.TestCase):
         return InstallFolder(self.id().split(".")[-1].replace("test_", "")[:40], leaf)
 
     @classmethod
-    def make_release(cls, version, files, block_size=None):
+    def make_release(cls, version, files, block_size=None, previous=()):
         cls.release_count = getattr(cls, "release_count", 0) + 1
-        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files, block_size)
+        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files, block_size, previous)
 
     def serve(self, release):
         self.host.serve(release)

@@ -216,6 +216,11 @@ class ReleaseServer:
         marker = PREFIX + "blobs/"
         return [p[len(marker) : -len(".lzms")] for p in self.requests() if p.startswith(marker) and p.endswith(".lzms")]
 
+    def patch_requests(self):
+        """Digests of the patches requested, in request order."""
+        marker = PREFIX + "patches/"
+        return [p[len(marker) : -len(".zst")] for p in self.requests() if p.startswith(marker) and p.endswith(".zst")]
+
     def clear_log(self):
         with self._lock:
             self._paths.clear()

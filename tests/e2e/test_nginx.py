@@ -2,8 +2,10 @@
 serves them: what the configuration answers (TLS, keep-alive, Range, caching, nothing else), and an install and
 an update with the real setup program under Wine through it, and an update that resumes a partly received blob
 with a Range request."""
+import hashlib
 import http.client
 import os
+import shutil
 import ssl
 import unittest
 
@@ -76,6 +78,21 @@ class NginxDownloadHost(LifecycleTest):
                     self.assertEqual(response.getheader("Content-Range"), content_range)
                 if status in (200, 206):
                     self.assertEqual(response.getheader("Cache-Control"), IMMUTABLE)
+
+        # Patches, named by their digest like blobs, are kept as long; nothing else in their folder is served.
+        patches = os.path.join(self.v1.folder, "patches")
+        os.makedirs(patches, exist_ok=True)
+        patch = b"\x28\xb5\x2f\xfd a patch"
+        patch_name = hashlib.sha256(patch).hexdigest() + ".zst"
+        for name, data in ((patch_name, patch), (patch_name + ".tmp-1-2", patch)):
+            with open(os.path.join(patches, name), "wb") as f:
+                f.write(data)
+        response, body = get("/maketor/app/patches/" + patch_name)
+        self.assertEqual((response.status, body, response.getheader("Cache-Control")), (200, patch, IMMUTABLE))
+        for path in ("/maketor/app/patches/", "/maketor/app/patches/" + patch_name + ".tmp-1-2"):
+            with self.subTest(path=path):
+                self.assertEqual(get(path)[0].status, 404)
+        shutil.rmtree(patches)
 
         # Nothing but the release: no listings, no temporary files of a publishing run, no other methods.
         with open(os.path.join(self.v1.folder, "blobs", "partial.lzms.tmp-1-2"), "wb") as f:

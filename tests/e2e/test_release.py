@@ -3,6 +3,7 @@ Authenticode by osslsigncode, placed as setup.exe, published and verified. The s
 setup.exe is checked with `osslsigncode verify`, which a changed byte must break."""
 import hashlib
 import http.server
+import json
 import os
 import shutil
 import subprocess
@@ -166,6 +167,32 @@ class ReleaseTool(unittest.TestCase):
         self.assertIn("NOT signing", result.stdout)
         unsigned = osslsigncode_verify(self.published_setup(), self.signing["ca_pem"])
         self.assertNotEqual(unsigned.returncode, 0)
+
+    def test_patches_from_the_previous_releases(self):
+        self.assertEqual(self.run_release("--unsigned").returncode, 0)
+        previous = os.path.join(self.folder, "release-before")
+        os.rename(self.release, previous)
+        application = os.path.join(self.source, "maketor.exe")
+        with open(application, "r+b") as f:
+            f.seek(10_000)
+            f.write(b"changed")
+        result = self.run_release("--unsigned", "--previous", previous)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.release, "manifest.json"), encoding="utf-8") as f:
+            entries = {entry["path"]: entry for entry in json.load(f)["files"]}
+        with open(os.path.join(previous, "manifest.json"), encoding="utf-8") as f:
+            before = {entry["path"]: entry for entry in json.load(f)["files"]}
+        self.assertEqual([patch["from"] for patch in entries["maketor.exe"]["patches"]],
+                         [before["maketor.exe"]["sha256"]])
+        # setup.exe has one too when the build changed it between the two releases.
+        patched = sorted(p for p, entry in entries.items() if "patches" in entry)
+        self.assertIn(patched, (["maketor.exe"], ["maketor.exe", "setup.exe"]))
+        self.assertNotIn("data/catalog.json", patched)
+        self.assertIn(f"{len(patched)} patches kept of {len(patched)} made", result.stdout)
+        self.assertIn(f"{len(patched)} patches applied to their old files", result.stdout)
+        for path in patched:
+            patch = entries[path]["patches"][0]
+            self.assertTrue(os.path.isfile(os.path.join(self.release, "patches", patch["sha256"] + ".zst")))
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 // libFuzzer target over the manifest rules and the file-name case table. An input that begins with "{" is
 // parsed as the manifest text itself; any other becomes the paths of a manifest shaped like a real one (one
 // path a line, valid sizes and digests), so that mutations reach the path rules and the twin check rather
-// than dying in the JSON syntax.
+// than dying in the JSON syntax. A line may carry a "patches" value after a tab (its JSON text), so that the
+// patches rules see mutations too.
 #include "engine/file_name_case.h"
 #include "engine/manifest.h"
 
@@ -25,8 +26,16 @@ std::string manifestWithPaths(const std::string& lines) {
     while (start <= lines.size()) {
         size_t end = lines.find('\n', start);
         if (end == std::string::npos) end = lines.size();
-        files.push_back({{"path", lines.substr(start, end - start)}, {"size", end - start},
-                         {"sha256", std::string(64, 'a')}, {"csize", 1}, {"csha256", std::string(64, 'b')}});
+        const std::string line = lines.substr(start, end - start);
+        const size_t tab = line.find('\t');
+        nlohmann::json file = {{"path", line.substr(0, tab)}, {"size", end - start},
+                               {"sha256", std::string(64, 'a')}, {"csize", 1}, {"csha256", std::string(64, 'b')}};
+        if (tab != std::string::npos) {
+            // Text that is not JSON stands for itself, as a string value.
+            nlohmann::json patches = nlohmann::json::parse(line.substr(tab + 1), nullptr, false);
+            file["patches"] = patches.is_discarded() ? nlohmann::json(line.substr(tab + 1)) : patches;
+        }
+        files.push_back(std::move(file));
         start = end + 1;
     }
     const nlohmann::json manifest = {{"app", "maketor"}, {"version", "1.0"}, {"files", files}};
@@ -52,6 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::set<std::string> identities;
     for (const ManifestFile& file : manifest.files) {
         check(manifestPathProblem(file.path).empty());
+        // Patches are either all well formed or all set aside, with the reason.
+        check(file.patchesProblem.empty() || file.patches.empty());
+        for (const FilePatch& patch : file.patches) {
+            check(patch.from.size() == 64 && patch.from.find_first_not_of("0123456789abcdef") == std::string::npos);
+            check(patch.sha256.size() == 64 &&
+                  patch.sha256.find_first_not_of("0123456789abcdef") == std::string::npos);
+        }
         check(identities.insert(manifestPathIdentity(file.path)).second);
     }
     return 0;

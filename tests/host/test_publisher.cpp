@@ -21,7 +21,9 @@
 #include "engine/manifest.h"
 #include "platform/lzms_container.h"
 #include "tools/publisher/file_io.h"
+#include "platform/zstd_patch.h"
 #include "tools/publisher/lzms_compress.h"
+#include "tools/publisher/patch_make.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
 
@@ -589,6 +591,234 @@ TEST(PublisherVerify, ChecksEveryBlobOfTheRelease) {
         EXPECT_NE(result.errors.find(c.expectedProblem), std::string::npos) << c.name << ": " << result.errors;
         EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << c.name << ": " << result.errors;
     }
+}
+
+// Bytes that do not compress, the same for a seed.
+std::string noiseOf(size_t size, uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (char& c : bytes) c = char((seed = seed * 1103515245 + 12345) >> 24);
+    return bytes;
+}
+
+// Three releases of one tree: v1, v2 with files changed a little, a lot or not at all, and v3 patched from
+// both earlier releases.
+struct PatchedReleases {
+    ScratchFolder scratch;
+    std::map<std::string, std::string> v1 = {
+        {"maketor.exe", noiseOf(200000, 1)},
+        {"data/table.bin", noiseOf(60000, 2)},
+        {"data/same.bin", noiseOf(30000, 3)},
+        {"data/tiny.txt", "shelf"},
+    };
+    std::map<std::string, std::string> v2 = v1;
+    std::map<std::string, std::string> v3;
+
+    PatchedReleases() {
+        v2["maketor.exe"].replace(1000, 64, noiseOf(64, 9));  // a few bytes changed: a patch is worth it
+        v2["maketor.exe"] += "v2";
+        v2["data/table.bin"] = noiseOf(60000, 7);  // changed throughout: its patch is as large as its blob
+        v2["data/tiny.txt"] = "shelves";
+        v3 = v2;
+        v3["maketor.exe"].replace(150000, 16, "sixteen bytes!!!");
+    }
+    fs::path folder(const char* version) const { return scratch.path / (std::string("release-") + version); }
+    RunResult publish(const char* version, const std::map<std::string, std::string>& files,
+                      const std::vector<std::string>& previous) const {
+        const fs::path source = scratch.path / (std::string("source-") + version);
+        fs::remove_all(source);
+        for (const auto& [path, content] : files) writeText(source / path, content);
+        std::vector<std::string> arguments{"release", "--key", kDevelopmentKey.string(), "--version", version};
+        for (const std::string& earlier : previous) {
+            arguments.push_back("--previous");
+            arguments.push_back(folder(earlier.c_str()).string());
+        }
+        arguments.push_back(source.string());
+        arguments.push_back(folder(version).string());
+        return runPublisher(arguments);
+    }
+    RunResult verify(const char* version, const std::vector<std::string>& previous) const {
+        std::vector<std::string> arguments{"verify", "--public-key", kDevelopmentPublicKey.string()};
+        for (const std::string& earlier : previous) {
+            arguments.push_back("--previous");
+            arguments.push_back(folder(earlier.c_str()).string());
+        }
+        arguments.push_back(folder(version).string());
+        return runPublisher(arguments);
+    }
+    nlohmann::json manifest(const char* version) const {
+        return nlohmann::json::parse(readText(folder(version) / "manifest.json"));
+    }
+    void resign(const char* version, const std::function<void(nlohmann::json&)>& change) const {
+        nlohmann::json document = manifest(version);
+        change(document);
+        const std::string text = document.dump(1) + "\n";
+        writeText(folder(version) / "manifest.json", text);
+        writeText(folder(version) / "manifest.sig", signatureText(kDevelopmentKey, text));
+    }
+};
+
+// The new file as the product would make it: the patch applied to the old content with the product's decoder.
+std::string applied(const std::string& old, const std::string& patch, size_t size) {
+    std::string fresh(size, '\0');
+    PatchDecoder decoder;
+    const auto* oldBytes = reinterpret_cast<const uint8_t*>(old.data());
+    if (!startPatchDecoder(decoder, oldBytes, old.size(), reinterpret_cast<uint8_t*>(fresh.data()), size) ||
+        !decodePatchPiece(decoder, reinterpret_cast<const uint8_t*>(patch.data()), patch.size()) ||
+        !finishPatchDecoder(decoder))
+        return "(does not decode)";
+    return fresh;
+}
+
+TEST(PublisherRelease, MakesPatchesFromEachPreviousReleaseAndKeepsThoseUnderHalfTheBlob) {
+    PatchedReleases releases;
+    ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+    const RunResult v2 = releases.publish("2.0", releases.v2, {"1.0"});
+    ASSERT_EQ(v2.exitCode, 0) << v2.errors;
+    const RunResult v3 = releases.publish("3.0", releases.v3, {"2.0", "1.0"});
+    ASSERT_EQ(v3.exitCode, 0) << v3.errors;
+
+    // path -> the old contents its patches come from, in the order of --previous
+    // (data/table.bin changed throughout: its patch is not kept; a tiny file's patch is smaller than its blob's
+    // container alone.)
+    const std::map<std::string, std::vector<std::string>> expected2 = {{"maketor.exe", {releases.v1["maketor.exe"]}},
+                                                                        {"data/tiny.txt", {releases.v1["data/tiny.txt"]}}};
+    const std::map<std::string, std::vector<std::string>> expected3 = {
+        {"maketor.exe", {releases.v2["maketor.exe"], releases.v1["maketor.exe"]}},
+        {"data/tiny.txt", {releases.v1["data/tiny.txt"]}}};
+    const std::pair<const char*, const std::map<std::string, std::vector<std::string>>*> cases[] = {
+        {"2.0", &expected2}, {"3.0", &expected3}};
+    for (const auto& [version, expected] : cases) {
+        const std::map<std::string, std::string>& files = std::string(version) == "2.0" ? releases.v2 : releases.v3;
+        const nlohmann::json manifest = releases.manifest(version);
+        for (const auto& entry : manifest["files"]) {
+            const std::string path = entry["path"];
+            const auto wanted = expected->find(path);
+            if (wanted == expected->end()) {
+                EXPECT_FALSE(entry.contains("patches")) << version << " " << path;
+                continue;
+            }
+            ASSERT_EQ(entry["patches"].size(), wanted->second.size()) << version << " " << path;
+            for (size_t i = 0; i < wanted->second.size(); ++i) {
+                const auto& patch = entry["patches"][i];
+                const std::string& old = wanted->second[i];
+                EXPECT_EQ(patch["from"], sha256Hex(old)) << version << " " << path;
+                const std::string bytes =
+                    readText(releases.folder(version) / "patches" / (patch["sha256"].get<std::string>() + ".zst"));
+                EXPECT_EQ(patch["size"], bytes.size());
+                EXPECT_EQ(patch["sha256"], sha256Hex(bytes));
+                EXPECT_LT(bytes.size() * 2, entry["csize"].get<uint64_t>()) << "kept only under half the blob";
+                EXPECT_EQ(applied(old, bytes, files.at(path).size()), files.at(path)) << version << " " << path;
+            }
+        }
+    }
+    for (const char* version : {"2.0", "3.0"}) {
+        const RunResult verify = releases.verify(version, {"1.0", "2.0"});
+        EXPECT_EQ(verify.exitCode, 0) << version << ": " << verify.errors;
+        EXPECT_EQ(verify.errors, "") << version;
+    }
+}
+
+TEST(PublisherRelease, KeepsAPatchOnlyWhenItIsUnderHalfTheBlob) {
+    const struct {
+        uint64_t patch, blob;
+        bool kept;
+    } cases[] = {{49, 100, true}, {50, 100, false}, {51, 100, false}, {0, 1, false}, {1, 3, false}, {1, 4, true}};
+    for (const auto& c : cases) EXPECT_EQ(isWorthKeeping(c.patch, c.blob), c.kept) << c.patch << " of " << c.blob;
+}
+
+TEST(PublisherRelease, RefusesAPreviousReleaseItCannotTrust) {
+    PatchedReleases releases;
+    ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+    writeText(releases.folder("1.0") / "manifest.json", readText(releases.folder("1.0") / "manifest.json") + " ");
+    const RunResult result = releases.publish("2.0", releases.v2, {"1.0"});
+    EXPECT_NE(result.exitCode, 0);
+    EXPECT_NE(result.errors.find("--previous: "), std::string::npos) << result.errors;
+    EXPECT_NE(result.errors.find("does not sign manifest.json"), std::string::npos) << result.errors;
+    EXPECT_FALSE(fs::exists(releases.folder("2.0") / "manifest.json"));
+}
+
+struct PatchDamageCase {
+    const char* name;
+    std::function<void(const PatchedReleases&, const std::string& patchFile)> damage;
+    const char* expectedProblem;
+};
+
+const PatchDamageCase kPatchDamageCases[] = {
+    {"a missing patch", [](const PatchedReleases&, const std::string& file) { fs::remove(file); },
+     "missing or unreadable"},
+    {"a patch byte changed",
+     [](const PatchedReleases&, const std::string& file) {
+         std::string bytes = readText(file);
+         bytes[bytes.size() / 2] ^= 1;
+         writeText(file, bytes);
+     },
+     "its SHA-256 is not the manifest's sha256"},
+    {"a patch cut short",
+     [](const PatchedReleases&, const std::string& file) {
+         writeText(file, readText(file).substr(0, 100));
+     },
+     "bytes, the manifest says size"},
+    // Digests that hold over bytes that do not make the file: the patch is applied, not only hashed.
+    {"a patch of other bytes, listed with their digest",
+     [](const PatchedReleases& r, const std::string& file) {
+         const std::string other = noiseOf(5000, 4);
+         writeText(file, other);
+         r.resign("2.0", [&](nlohmann::json& m) {
+             for (auto& entry : m["files"])
+                 if (entry.contains("patches"))
+                     entry["patches"][0] = {{"from", entry["patches"][0]["from"]}, {"size", other.size()},
+                                            {"sha256", sha256Hex(other)}};
+         });
+         fs::rename(file, fs::path(file).parent_path() / (sha256Hex(other) + ".zst"));
+     },
+     "does not decode"},
+    {"a patch listed from another old file",
+     [](const PatchedReleases& r, const std::string&) {
+         r.resign("2.0", [&](nlohmann::json& m) {
+             for (auto& entry : m["files"])
+                 if (entry.contains("patches")) entry["patches"][0]["from"] = sha256Hex(r.v1.at("data/same.bin"));
+         });
+     },
+     "does not decode"},
+    {"a malformed patches value",
+     [](const PatchedReleases& r, const std::string&) {
+         r.resign("2.0", [](nlohmann::json& m) { m["files"][0]["patches"] = "none"; });
+     },
+     "data/same.bin: \"patches\" is not an array"},
+};
+
+TEST(PublisherVerify, AppliesEveryPatchToItsOldFile) {
+    for (const PatchDamageCase& c : kPatchDamageCases) {
+        PatchedReleases releases;
+        ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+        ASSERT_EQ(releases.publish("2.0", releases.v2, {"1.0"}).exitCode, 0);
+        const nlohmann::json manifest = releases.manifest("2.0");
+        const std::string patchFile =
+            (releases.folder("2.0") / "patches" /
+             (entryOf(const_cast<nlohmann::json&>(manifest), "maketor.exe")["patches"][0]["sha256"].get<std::string>() +
+              ".zst"))
+                .string();
+        c.damage(releases, patchFile);
+        const RunResult result = releases.verify("2.0", {"1.0"});
+        EXPECT_NE(result.exitCode, 0) << c.name;
+        EXPECT_NE(result.errors.find(c.expectedProblem), std::string::npos) << c.name << ": " << result.errors;
+        EXPECT_EQ(std::count(result.errors.begin(), result.errors.end(), '\n'), 1) << c.name << ": " << result.errors;
+    }
+}
+
+TEST(PublisherVerify, SaysWhichPatchesItCouldNotApplyWithoutTheirOldFiles) {
+    PatchedReleases releases;
+    ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+    ASSERT_EQ(releases.publish("2.0", releases.v2, {"1.0"}).exitCode, 0);
+    const RunResult alone = releases.verify("2.0", {});
+    EXPECT_EQ(alone.exitCode, 0) << alone.errors;
+    EXPECT_NE(alone.errors.find("2 patches not applied: their old files are in no folder given"), std::string::npos)
+        << alone.errors;
+    // A release published into the folder of the one before finds the old blobs there.
+    fs::copy(releases.folder("1.0") / "blobs", releases.folder("2.0") / "blobs", fs::copy_options::skip_existing | fs::copy_options::recursive);
+    const RunResult together = releases.verify("2.0", {});
+    EXPECT_EQ(together.exitCode, 0) << together.errors;
+    EXPECT_EQ(together.errors, "");
 }
 
 struct RefusedSourceCase {

@@ -15,12 +15,12 @@ add_executable(host_portable_tests ${CMAKE_SOURCE_DIR}/tests/wine/test_manifest.
 target_include_directories(host_portable_tests PRIVATE "${CMAKE_SOURCE_DIR}" "${MAKETOR_JSON_INCLUDE}")
 target_compile_options(host_portable_tests PRIVATE ${MAKETOR_HOST_TEST_FLAGS})
 target_link_options(host_portable_tests PRIVATE ${MAKETOR_HOST_TEST_LINK_FLAGS})
-target_link_libraries(host_portable_tests PRIVATE gtest_main)
+target_link_libraries(host_portable_tests PRIVATE gtest_main "${MAKETOR_ZSTD}")
 add_test(NAME host.portable COMMAND host_portable_tests --gtest_brief=1)
 
 # The publisher as a program, with its own signing code to make releases by hand.
 if(TARGET maketor-publish)
-  add_executable(host_publisher_tests test_publisher.cpp)
+  add_executable(host_publisher_tests test_publisher.cpp test_zstd_patch.cpp)
   target_compile_options(host_publisher_tests PRIVATE ${MAKETOR_HOST_TEST_FLAGS})
   target_link_options(host_publisher_tests PRIVATE ${MAKETOR_HOST_TEST_LINK_FLAGS})
   target_compile_definitions(host_publisher_tests PRIVATE MAKETOR_PUBLISH_EXE="$<TARGET_FILE:maketor-publish>"

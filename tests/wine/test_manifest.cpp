@@ -102,6 +102,69 @@ TEST(ParseManifest, AppliesEveryRuleOfTheTable) {
     }
 }
 
+Json patchOf(const char* from, Json size, const char* sha256) {
+    return Json{{"from", from}, {"size", size}, {"sha256", sha256}};
+}
+
+struct PatchesCase {
+    const char* name;
+    Json patches;
+    size_t kept;  // patches the entry keeps; 0 with a problem named when the value is set aside
+    bool setAside;
+};
+
+const PatchesCase kPatchesCases[] = {
+    {"one patch", Json::array({patchOf(kDigestB, 120, kDigestA)}), 1, false},
+    {"two patches from two old files",
+     Json::array({patchOf(kDigestB, 120, kDigestA), patchOf(kDigestA, 7.0, kDigestB)}), 2, false},
+    {"no patches", Json::array(), 0, false},
+    {"an unknown key in a patch", Json::array({Json{{"from", kDigestB}, {"size", 1}, {"sha256", kDigestA}, {"x", 1}}}),
+     1, false},
+    {"an object instead of an array", patchOf(kDigestB, 120, kDigestA), 0, true},
+    {"a string", "patches/abc.zst", 0, true},
+    {"null", nullptr, 0, true},
+    {"a patch that is a string", Json::array({kDigestA}), 0, true},
+    {"from in uppercase", Json::array({patchOf(std::string(64, 'A').c_str(), 1, kDigestA)}), 0, true},
+    {"sha256 naming another folder", Json::array({patchOf(kDigestB, 1, "../../manifest.json")}), 0, true},
+    {"size negative", Json::array({patchOf(kDigestB, -1, kDigestA)}), 0, true},
+    {"size a string", Json::array({patchOf(kDigestB, "120", kDigestA)}), 0, true},
+    {"from missing", Json::array({Json{{"size", 1}, {"sha256", kDigestA}}}), 0, true},
+    // One bad element costs the entry all its patches: what it lists is in doubt.
+    {"a good patch and a bad one", Json::array({patchOf(kDigestB, 120, kDigestA), patchOf(kDigestB, true, kDigestA)}),
+     0, true},
+};
+
+// A release with patches is a release older copies take as it is: the key is one more unknown key to them,
+// and to this parser a malformed value only loses its entry's patches.
+TEST(ParseManifest, ReadsPatchesAndSetsAsideAMalformedValueWithoutRefusingTheRelease) {
+    for (const PatchesCase& c : kPatchesCases) {
+        Json document = validManifest();
+        document["files"][0]["patches"] = c.patches;
+        Manifest manifest;
+        std::string problem;
+        ASSERT_TRUE(parseManifest(document.dump(), manifest, problem)) << c.name << ": " << problem;
+        Manifest without;
+        ASSERT_TRUE(parseManifest(validManifest().dump(), without));
+        const ManifestFile& file = manifest.files[0];
+        EXPECT_EQ(file.patches.size(), c.kept) << c.name;
+        EXPECT_EQ(!file.patchesProblem.empty(), c.setAside) << c.name << ": " << file.patchesProblem;
+        EXPECT_EQ(file.path, without.files[0].path) << c.name;
+        EXPECT_EQ(file.sha256, without.files[0].sha256) << c.name;
+        EXPECT_EQ(file.csha256, without.files[0].csha256) << c.name;
+        EXPECT_EQ(file.csize, without.files[0].csize) << c.name;
+        EXPECT_TRUE(manifest.files[1].patches.empty()) << c.name;
+    }
+    Json document = validManifest();
+    document["files"][1]["patches"] = Json::array({patchOf(kDigestA, 33, kDigestB)});
+    Manifest manifest;
+    ASSERT_TRUE(parseManifest(document.dump(), manifest));
+    ASSERT_EQ(manifest.files[1].patches.size(), 1u);
+    EXPECT_EQ(manifest.files[1].patches[0].from, kDigestA);
+    EXPECT_EQ(manifest.files[1].patches[0].sha256, kDigestB);
+    EXPECT_EQ(manifest.files[1].patches[0].size, 33u);
+    EXPECT_EQ(manifest.files[0].patchesProblem, "");
+}
+
 TEST(ParseManifest, FillsEveryFieldInFileOrder) {
     Manifest manifest;
     ASSERT_TRUE(parseManifest(validManifest().dump(1), manifest));

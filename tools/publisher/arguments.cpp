@@ -4,7 +4,7 @@
 #include <thread>
 
 bool parseArguments(const std::vector<std::string>& arguments, const std::set<std::string>& known,
-                    ParsedArguments& parsed, std::string& problem) {
+                    ParsedArguments& parsed, std::string& problem, const std::set<std::string>& repeatable) {
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
@@ -12,13 +12,17 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::set<st
             continue;
         }
         const std::string name = argument.substr(2);
-        if (known.count(name) == 0) {
+        if (known.count(name) == 0 && repeatable.count(name) == 0) {
             problem = "unknown option " + argument;
             return false;
         }
         if (i + 1 >= arguments.size()) {
             problem = "option " + argument + " needs a value";
             return false;
+        }
+        if (repeatable.count(name) != 0) {
+            parsed.lists[name].push_back(arguments[++i]);
+            continue;
         }
         if (!parsed.options.emplace(name, arguments[++i]).second) {
             problem = "option " + argument + " is given twice";

@@ -13,8 +13,8 @@ const char kUsage[] =
     "usage:\n"
     "  maketor-publish keygen PRIVATE_KEY PUBLIC_KEY\n"
     "  maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES]\n"
-    "                          [--jobs N] SOURCE_DIR RELEASE_DIR\n"
-    "  maketor-publish verify --public-key PUBLIC_KEY [--jobs N] RELEASE_DIR\n"
+    "                          [--jobs N] [--previous DIR]... SOURCE_DIR RELEASE_DIR\n"
+    "  maketor-publish verify --public-key PUBLIC_KEY [--jobs N] [--previous DIR]... RELEASE_DIR\n"
     "  maketor-publish unpack BLOB OUTPUT_FILE\n";
 
 struct Command {

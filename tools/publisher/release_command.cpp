@@ -1,10 +1,12 @@
-// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] [--jobs N] SOURCE_DIR RELEASE_DIR:
-// every regular file below SOURCE_DIR becomes a blob and a manifest entry; then the signed manifest.
+// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] [--jobs N] [--previous DIR]...
+// SOURCE_DIR RELEASE_DIR: every regular file below SOURCE_DIR becomes a blob and a manifest entry, a file that
+// changed since a previous release also a patch from its old content; then the signed manifest.
 //
-// Two passes over the files, each on a pool of workers with results taken in order. The first hashes every
-// file and checks a blob already published under that hash. The second compresses what has no good blob yet,
+// Passes over the files, each on a pool of workers with results taken in order. The first hashes every file
+// and checks a blob already published under that hash. The second compresses what has no good blob yet,
 // chunk by chunk, so that one large file keeps every worker busy too; its chunks are written in order, so the
-// blobs are the same bytes whatever the number of workers.
+// blobs are the same bytes whatever the number of workers. The third makes the patches from the files of the
+// releases named by --previous and keeps those under half their blob's size.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -19,12 +21,16 @@
 
 #include "engine/manifest.h"
 #include "platform/lzms_container.h"
+#include "platform/zstd_patch.h"
 #include "tools/publisher/arguments.h"
 #include "tools/publisher/blob_check.h"
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
 #include "tools/publisher/lzms_compress.h"
 #include "tools/publisher/ordered_work.h"
+#include "tools/publisher/patch_check.h"
+#include "tools/publisher/patch_make.h"
+#include "tools/publisher/previous_release.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
 #include "tools/publisher/source_files.h"
@@ -182,7 +188,15 @@ struct ReleaseRun {
     std::vector<FileLook> looks;
     std::map<std::string, BlobEntry> written;  // blobs made by this run, by content digest
     size_t reused = 0;
+    std::vector<PreviousRelease> previous;
+    std::map<size_t, std::vector<FilePatch>> patches;  // kept patches, by file index
+    size_t patchesMade = 0;
 };
+
+const BlobEntry& blobOf(const ReleaseRun& run, size_t index) {
+    const FileLook& look = run.looks[index];
+    return look.blobGood ? look.blob : run.written.at(look.sha256);
+}
 
 OrderedWorkSettings workSettings(size_t jobs) { return OrderedWorkSettings{jobs, 2 * jobs}; }
 
@@ -284,17 +298,130 @@ bool writeBlobs(ReleaseRun& run, const fs::path& blobsDir, const ReleaseSettings
     return done;
 }
 
+// One patch to make: a file of the new release from one old content of it in a previous release.
+struct PatchTask {
+    size_t file = 0;
+    size_t previous = 0;  // the release whose blob holds the old content
+    std::string from;     // its SHA-256
+};
+
+struct MadePatch {
+    std::string problem;
+    std::vector<uint8_t> bytes;  // empty unless kept
+    std::string sha256;
+    bool kept = false;
+};
+
+// A patch for every file whose path a previous release lists with other content, each old content once,
+// within the sizes a patch can span.
+std::vector<PatchTask> planPatches(const ReleaseRun& run, uint64_t& bytesTotal) {
+    std::vector<PatchTask> tasks;
+    for (size_t index = 0; index < run.sources.size(); ++index) {
+        const SourceFile& source = run.sources[index];
+        std::vector<std::string> planned;
+        for (size_t previous = 0; previous < run.previous.size(); ++previous) {
+            for (const ManifestFile& old : run.previous[previous].manifest.files) {
+                if (old.path != source.path || old.sha256 == run.looks[index].sha256 ||
+                    !isPatchableSize(old.size, source.size) ||
+                    std::find(planned.begin(), planned.end(), old.sha256) != planned.end())
+                    continue;
+                planned.push_back(old.sha256);
+                tasks.push_back(PatchTask{index, previous, old.sha256});
+                bytesTotal += source.size;
+            }
+        }
+    }
+    return tasks;
+}
+
+MadePatch makeFilePatch(const ReleaseRun& run, const PatchTask& task, std::atomic<uint64_t>& bytesDone) {
+    MadePatch made;
+    const SourceFile& source = run.sources[task.file];
+    UnpackedBlob old;
+    std::string fresh;
+    if (!readOldFile(run.previous[task.previous].folder, task.from, old, made.problem)) return made;
+    if (!readWholeFile(source.location, fresh)) {
+        made.problem = source.location.string() + ": cannot be read";
+        return made;
+    }
+    const auto* freshBytes = reinterpret_cast<const uint8_t*>(fresh.data());
+    if (fresh.size() != source.size || sha256Hex(fresh) != run.looks[task.file].sha256) {
+        made.problem = changedProblem(source);
+        return made;
+    }
+    std::vector<uint8_t> patch;
+    if (!makePatch(old.bytes.get(), size_t(old.size), freshBytes, fresh.size(), patch, made.problem)) {
+        made.problem = source.location.string() + ": " + made.problem;
+        return made;
+    }
+    bytesDone += source.size;
+    made.kept = isWorthKeeping(patch.size(), blobOf(run, task.file).csize);
+    if (!made.kept) return made;
+    // What is published is what the product can apply.
+    if (!patchYields(old.bytes.get(), size_t(old.size), patch.data(), patch.size(), source.size,
+                     run.looks[task.file].sha256, made.problem)) {
+        made.problem = source.location.string() + ": the patch made from " + task.from + " " + made.problem;
+        return made;
+    }
+    made.sha256 = sha256Hex(patch.data(), patch.size());
+    made.bytes = std::move(patch);
+    return made;
+}
+
+// Third pass: the patches from the previous releases, each kept one written as patches/<sha256>.zst.
+bool writePatches(ReleaseRun& run, const fs::path& patchesDir, size_t jobs, std::string& problem) {
+    Progress progress("patching", 0, 0);
+    const std::vector<PatchTask> tasks = planPatches(run, progress.bytesTotal);
+    progress.filesTotal = tasks.size();
+    if (tasks.empty()) return true;
+    std::error_code error;
+    fs::create_directories(patchesDir, error);
+    if (error) {
+        problem = patchesDir.string() + ": cannot be created: " + error.message();
+        return false;
+    }
+    const auto work = [&](size_t, size_t index) { return makeFilePatch(run, tasks[index], progress.bytesDone); };
+    const auto take = [&](size_t index, MadePatch& made) {
+        const PatchTask& task = tasks[index];
+        const fs::path path = patchesDir / (made.sha256 + ".zst");
+        if (made.problem.empty() && made.kept && !writeFileReplacing(path, made.bytes.data(), made.bytes.size()))
+            made.problem = path.string() + ": cannot be written";
+        if (made.problem.empty() && made.kept)
+            run.patches[task.file].push_back(FilePatch{task.from, made.sha256, made.bytes.size()});
+        run.patchesMade += 1;
+        problem = made.problem;
+        progress.filesDone = index + 1;
+        progress.path = index + 1 < tasks.size() ? run.sources[tasks[index + 1].file].path : "";
+        showProgress(progress);
+        return problem.empty();
+    };
+    progress.path = run.sources[tasks.front().file].path;
+    std::string failure;
+    const bool done = runInOrder<MadePatch>(tasks.size(), workSettings(jobs), work, take,
+                                            [&] { showProgress(progress); }, failure);
+    clearProgressLine();
+    if (!failure.empty()) problem = "making the patches failed: " + failure;
+    return done;
+}
+
 Json manifestFiles(const ReleaseRun& run) {
     Json files = Json::array();
     for (size_t index = 0; index < run.sources.size(); ++index) {
         const SourceFile& source = run.sources[index];
-        const FileLook& look = run.looks[index];
-        const BlobEntry& blob = look.blobGood ? look.blob : run.written.at(look.sha256);
-        files.push_back(Json{{"path", source.path},
-                             {"size", source.size},
-                             {"sha256", look.sha256},
-                             {"csize", blob.csize},
-                             {"csha256", blob.csha256}});
+        const BlobEntry& blob = blobOf(run, index);
+        Json entry{{"path", source.path},
+                   {"size", source.size},
+                   {"sha256", run.looks[index].sha256},
+                   {"csize", blob.csize},
+                   {"csha256", blob.csha256}};
+        const auto patches = run.patches.find(index);
+        if (patches != run.patches.end()) {
+            Json list = Json::array();
+            for (const FilePatch& patch : patches->second)
+                list.push_back(Json{{"from", patch.from}, {"size", patch.size}, {"sha256", patch.sha256}});
+            entry["patches"] = std::move(list);
+        }
+        files.push_back(std::move(entry));
     }
     return files;
 }
@@ -304,11 +431,11 @@ Json manifestFiles(const ReleaseRun& run) {
 int runRelease(const Arguments& arguments) {
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, {"key", "version", "date", "block-size", "jobs"}, parsed, problem) ||
+    if (!parseArguments(arguments, {"key", "version", "date", "block-size", "jobs"}, parsed, problem, {"previous"}) ||
         parsed.options.count("key") == 0 || parsed.options.count("version") == 0 || parsed.operands.size() != 2)
         return failUsage((problem.empty() ? "" : problem + "; ") +
                          "usage: maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] "
-                         "[--block-size BYTES] [--jobs N] SOURCE_DIR RELEASE_DIR");
+                         "[--block-size BYTES] [--jobs N] [--previous DIR]... SOURCE_DIR RELEASE_DIR");
     const std::string version = parsed.options["version"];
     const std::string date = parsed.options.count("date") ? parsed.options["date"] : todayUtc();
     ReleaseSettings settings;
@@ -326,6 +453,12 @@ int runRelease(const Arguments& arguments) {
     const UniquePkey key = readP256PrivateKey(pem);
     if (!key) return fail(keyPath.string() + ": not an unencrypted P-256 private key in PEM");
     ReleaseRun run;
+    P256Pair publicKey;
+    if (!publicKeyPoint(key.get(), publicKey)) return fail(keyPath.string() + ": no public point");
+    for (const std::string& folder : parsed.lists["previous"]) {
+        run.previous.emplace_back();
+        if (!readPreviousRelease(folder, publicKey, run.previous.back(), problem)) return fail("--previous: " + problem);
+    }
     if (!listSourceFiles(sourceDir, run.sources, problem)) return fail(problem);
     const fs::path blobsDir = releaseDir / "blobs";
     std::error_code error;
@@ -333,6 +466,7 @@ int runRelease(const Arguments& arguments) {
     if (error) return fail(blobsDir.string() + ": cannot be created: " + error.message());
     if (!lookAtFiles(run, blobsDir, settings.jobs, problem)) return fail(problem);
     if (!writeBlobs(run, blobsDir, settings, problem)) return fail(problem);
+    if (!writePatches(run, releaseDir / "patches", settings.jobs, problem)) return fail(problem);
 
     const Json document = {{"app", "maketor"}, {"version", version}, {"date", date}, {"exe", "maketor.exe"},
                            {"files", manifestFiles(run)}};
@@ -345,7 +479,13 @@ int runRelease(const Arguments& arguments) {
         return fail((releaseDir / "manifest.json").string() + ": cannot be written");
     if (!writeFileReplacing(releaseDir / "manifest.sig", encodeBase64(signature)))
         return fail((releaseDir / "manifest.sig").string() + ": cannot be written");
-    std::printf("%s: release %s, %zu files, %zu blobs written, %zu reused\n", releaseDir.c_str(), version.c_str(),
+    std::printf("%s: release %s, %zu files, %zu blobs written, %zu reused", releaseDir.c_str(), version.c_str(),
                 run.sources.size(), run.written.size(), run.reused);
+    if (!run.previous.empty()) {
+        size_t kept = 0;
+        for (const auto& patches : run.patches) kept += patches.second.size();
+        std::printf(", %zu patches kept of %zu made", kept, run.patchesMade);
+    }
+    std::printf("\n");
     return 0;
 }

@@ -1,6 +1,12 @@
-// verify --public-key PUBLIC_KEY [--jobs N] RELEASE_DIR: checks a release as the product will: the signature,
-// the manifest's rules, and every blob with its digests and unpacked content. Blobs are checked on a pool of
-// workers; the first problem in manifest order is the one reported, whatever the number of workers.
+// verify --public-key PUBLIC_KEY [--jobs N] [--previous DIR]... RELEASE_DIR: checks a release as the product
+// will: the signature, the manifest's rules, every blob with its digests and unpacked content, and every patch
+// with its digest, applied to its old file. Files are checked on a pool of workers; the first problem in
+// manifest order is the one reported, whatever the number of workers.
+//
+// A patch's old file is the blob named by its "from" in RELEASE_DIR (where earlier releases' blobs stay) or
+// in a --previous folder. A patch whose old file is in none of them is checked for its digest only, and the
+// run says how many were not applied: a mirror may hold the new release alone.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
@@ -12,6 +18,8 @@
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
 #include "tools/publisher/ordered_work.h"
+#include "tools/publisher/patch_check.h"
+#include "tools/publisher/previous_release.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
 
@@ -52,13 +60,48 @@ std::string blobProblem(const std::filesystem::path& releaseDir, const ManifestF
     return facts.problem.empty() ? std::string() : where + facts.problem;
 }
 
-// Every blob of the manifest, on jobs workers; false with problem set at the first bad one.
-bool checkBlobs(const std::filesystem::path& releaseDir, const Manifest& manifest, size_t jobs, std::string& problem) {
+// Folders that may hold the old files of patches: the release's own, then those of --previous.
+using OldFileFolders = std::vector<std::filesystem::path>;
+
+// Empty when every patch of the file is there with its size and digest and, where its old file is found,
+// yields the file. Patches whose old file is nowhere are counted in unapplied.
+std::string patchesProblem(const std::filesystem::path& releaseDir, const OldFileFolders& folders,
+                           const ManifestFile& file, std::atomic<size_t>& unapplied) {
+    if (!file.patchesProblem.empty()) return file.path + ": " + file.patchesProblem;
+    for (const FilePatch& patch : file.patches) {
+        const std::filesystem::path path = releaseDir / "patches" / (patch.sha256 + ".zst");
+        const std::string where = path.string() + " (for " + file.path + " from " + patch.from + "): ";
+        std::string bytes;
+        if (!readWholeFile(path, bytes)) return where + "missing or unreadable";
+        if (bytes.size() != patch.size)
+            return where + std::to_string(bytes.size()) + " bytes, the manifest says size " + std::to_string(patch.size);
+        if (sha256Hex(bytes) != patch.sha256) return where + "its SHA-256 is not the manifest's sha256";
+        const auto holder = std::find_if(folders.begin(), folders.end(), [&](const std::filesystem::path& folder) {
+            return std::filesystem::exists(folder / "blobs" / (patch.from + ".lzms"));
+        });
+        if (holder == folders.end()) {
+            unapplied += 1;
+            continue;
+        }
+        UnpackedBlob old;
+        std::string problem;
+        if (!readOldFile(*holder, patch.from, old, problem) ||
+            !patchYields(old.bytes.get(), size_t(old.size), reinterpret_cast<const uint8_t*>(bytes.data()),
+                         bytes.size(), file.size, file.sha256, problem))
+            return where + problem;
+    }
+    return {};
+}
+
+// Every blob and patch of the manifest, on jobs workers; false with problem set at the first bad one.
+bool checkBlobs(const std::filesystem::path& releaseDir, const OldFileFolders& folders, const Manifest& manifest,
+                size_t jobs, std::atomic<size_t>& unapplied, std::string& problem) {
     Progress progress("verifying", manifest.files.size(), 0);
     for (const ManifestFile& file : manifest.files) progress.bytesTotal += file.size;
     const std::vector<UniqueLzmsChunkDecoder> decoders = newChunkDecoders(jobs);
     const auto work = [&](size_t worker, size_t index) {
-        return blobProblem(releaseDir, manifest.files[index], *decoders[worker], progress.bytesDone);
+        const std::string found = blobProblem(releaseDir, manifest.files[index], *decoders[worker], progress.bytesDone);
+        return found.empty() ? patchesProblem(releaseDir, folders, manifest.files[index], unapplied) : found;
     };
     const auto take = [&](size_t index, std::string& found) {
         problem = found;
@@ -81,10 +124,11 @@ bool checkBlobs(const std::filesystem::path& releaseDir, const Manifest& manifes
 int runVerify(const Arguments& arguments) {
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, {"public-key", "jobs"}, parsed, problem) || parsed.options.count("public-key") == 0 ||
-        parsed.operands.size() != 1)
+    if (!parseArguments(arguments, {"public-key", "jobs"}, parsed, problem, {"previous"}) ||
+        parsed.options.count("public-key") == 0 || parsed.operands.size() != 1)
         return failUsage((problem.empty() ? "" : problem + "; ") +
-                         "usage: maketor-publish verify --public-key PUBLIC_KEY [--jobs N] RELEASE_DIR");
+                         "usage: maketor-publish verify --public-key PUBLIC_KEY [--jobs N] [--previous DIR]... "
+                         "RELEASE_DIR");
     size_t jobs = 1;
     if (!parseJobs(parsed, jobs)) return fail("--jobs: a whole number from 1 to 256");
     const std::filesystem::path releaseDir = parsed.operands[0];
@@ -104,8 +148,18 @@ int runVerify(const Arguments& arguments) {
         return fail(signaturePath.string() + ": does not sign the bytes of manifest.json with this public key");
     Manifest manifest;
     if (!parseManifest(manifestText, manifest, problem)) return fail(manifestPath.string() + ": " + problem);
-    if (!checkBlobs(releaseDir, manifest, jobs, problem)) return fail(problem);
-    std::printf("%s: release %s, %zu files, signature and every blob verified\n", releaseDir.c_str(),
+    OldFileFolders folders{releaseDir};
+    for (const std::string& folder : parsed.lists["previous"]) folders.push_back(folder);
+    std::atomic<size_t> unapplied{0};
+    if (!checkBlobs(releaseDir, folders, manifest, jobs, unapplied, problem)) return fail(problem);
+    size_t patches = 0;
+    for (const ManifestFile& file : manifest.files) patches += file.patches.size();
+    std::printf("%s: release %s, %zu files, signature and every blob verified", releaseDir.c_str(),
                 manifest.version.c_str(), manifest.files.size());
+    if (patches > 0) std::printf(", %zu patches applied to their old files", patches - unapplied.load());
+    std::printf("\n");
+    if (unapplied.load() > 0)
+        std::fprintf(stderr, "maketor-publish: %zu patches not applied: their old files are in no folder given "
+                             "(--previous DIR); their digests hold\n", unapplied.load());
     return 0;
 }
