@@ -1,9 +1,9 @@
 #pragma once
 // A changed file staged from a patch against the copy installed: the patch fetched as blobs are (a small one
 // into memory, a larger one through the download cache), decoded with the old file as its reference straight
-// into the target's ".new" sibling, accepted only when the result's SHA-256 is the file's. Both files are mapped, not read: private memory stays at zstd's
-// context and one piece of the patch (about 0.4 MiB) whatever their sizes, with both files' sizes in address
-// space.
+// into the target's ".new" sibling, accepted only when the result's SHA-256 is the file's. Both files are
+// mapped, not read: private memory stays at zstd's context and one piece of the patch (about 0.4 MiB) whatever
+// their sizes, with both files' sizes in address space.
 #include <string>
 
 #include "engine/blob_transfer.h"
