@@ -27,7 +27,7 @@ struct Staging {
     // fetches while the others of its group wait for it.
     std::vector<std::vector<size_t>> blobGroups;
     TransferContext transfer;
-    TransferContext transferFromCache;  // for the files after the first of a group: their blob is cached by now
+    TransferContext transferFromCache;  // for the files after the first of a group: their blob is held or cached
     std::atomic<size_t> nextGroup{0};
     std::atomic<bool> failed{false};
 
