@@ -215,7 +215,8 @@ TEST_F(Staging, TheFirstFailureIsReportedAndStopsTheOtherTransfers) {
     EXPECT_EQ(host.requested.size(), kTransfersInFlight) << "no file is started after the failure";
     EXPECT_EQ(stagedCount(), 0u) << "no transfer in flight staged a file";
     for (size_t i = 0; i < kTransfersInFlight; ++i) {
-        const std::wstring part = at(std::wstring(downloadCacheName) + L"\\" + toUtf16(files[i].sha256) + L".lzms.part");
+        const std::wstring part =
+            at(std::wstring(downloadCacheName) + L"\\" + toUtf16(files[i].sha256) + L".lzms.part");
         EXPECT_EQ(readFileBytes(part).size(), files[i].csize / 2) << "the half received is kept for the retry";
     }
 }
