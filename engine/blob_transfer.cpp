@@ -62,21 +62,6 @@ bool mayBeInCache(const TransferContext& context, const std::wstring& path) {
     return context.cacheNames->count(path.substr(parentFolder(path).size() + 1)) != 0;
 }
 
-// Where the packed bytes are read from: the cached blob's file, or the blob received into memory.
-struct BlobSource {
-    HANDLE file = nullptr;
-    const std::string* bytes = nullptr;
-    size_t position = 0;
-};
-
-bool readFromSource(BlobSource& source, uint8_t* data, size_t size, size_t& got) {
-    if (source.file) return readUpTo(source.file, data, size, got);
-    got = std::min(size, source.bytes->size() - source.position);
-    std::copy_n(source.bytes->data() + source.position, got, data);
-    source.position += got;
-    return true;
-}
-
 // Hashes from the current position to the end of the file; false when a read fails.
 bool hashRestOfFile(HANDLE handle, Sha256Stream& hash, uint64_t& length) {
     std::vector<uint8_t> piece(kReadPiece);
@@ -238,31 +223,31 @@ bool takeHeldCopy(const TransferContext& context, const ManifestFile& file, std:
 
 // The next chunk's packed bytes, read into the unpacker. A chunk is never stored larger than it unpacks
 // (Windows stores it raw then), which also bounds what a damaged length word can make us allocate.
-const uint8_t* readChunk(BlobSource& blob, LzmsChunkUnpacker& unpacker, size_t unpackedSize, size_t& packedSize) {
+const uint8_t* readChunk(DownloadSource& blob, LzmsChunkUnpacker& unpacker, size_t unpackedSize, size_t& packedSize) {
     uint8_t word[kChunkLengthWordSize];
     size_t got = 0;
-    if (!readFromSource(blob, word, sizeof word, got) || got != sizeof word) return nullptr;
+    if (!readDownloadSource(blob, word, sizeof word, got) || got != sizeof word) return nullptr;
     packedSize = size_t(word[0]) | size_t(word[1]) << 8 | size_t(word[2]) << 16 | size_t(word[3]) << 24;
     if (packedSize == 0 || packedSize > unpackedSize) return nullptr;
     uint8_t* const packed = lzmsChunkInput(unpacker, packedSize);
-    if (!packed || !readFromSource(blob, packed, packedSize, got) || got != packedSize) return nullptr;
+    if (!packed || !readDownloadSource(blob, packed, packedSize, got) || got != packedSize) return nullptr;
     return packed;
 }
 
-bool isAtEnd(BlobSource& blob) {
+bool isAtEnd(DownloadSource& blob) {
     uint8_t extra = 0;
     size_t got = 0;
-    return readFromSource(blob, &extra, 1, got) && got == 0;
+    return readDownloadSource(blob, &extra, 1, got) && got == 0;
 }
 
 // Unpacks the blob chunk by chunk into the staged file, hashing what it writes. The blob's header is checked
 // before anything is created on disk.
-Step unpackIntoStaged(const TransferContext& context, BlobSource& blob, const ManifestFile& file,
+Step unpackIntoStaged(const TransferContext& context, DownloadSource& blob, const ManifestFile& file,
                       const std::wstring& staged) {
     uint8_t headerBytes[kLzmsHeaderSize];
     size_t got = 0;
     LzmsContainerHeader header;
-    if (!readFromSource(blob, headerBytes, sizeof headerBytes, got) || !readLzmsHeader(headerBytes, got, header) ||
+    if (!readDownloadSource(blob, headerBytes, sizeof headerBytes, got) || !readLzmsHeader(headerBytes, got, header) ||
         header.totalSize != file.size)
         return Step::Damaged;
 
@@ -305,12 +290,9 @@ Step unpackIntoStaged(const TransferContext& context, BlobSource& blob, const Ma
 // Unpacks the blob received into memory or, when none was, the cached one.
 Step unpackBlob(const TransferContext& context, const std::wstring& cachedPath, const std::string& received,
                 const ManifestFile& file, const std::wstring& staged) {
-    BlobSource source;
-    source.bytes = &received;
-    if (!received.empty()) return unpackIntoStaged(context, source, file, staged);
-    UniqueHandle cached = openForReading(cachedPath);
-    source.file = cached.get();
-    return cached ? unpackIntoStaged(context, source, file, staged) : Step::Damaged;
+    DownloadSource source;
+    return openDownloadSource(received, cachedPath, source) ? unpackIntoStaged(context, source, file, staged)
+                                                           : Step::Damaged;
 }
 
 // The sentence that tells the user why a step failed; target is the file's full path.
@@ -403,4 +385,20 @@ void writeHeldBlobs(HeldBlobs& held, const std::wstring& installDir) {
         writeBlobToCache(pathJoin(pathJoin(installDir, downloadCacheName), toUtf16(digest) + L".lzms"), blob);
     held.blobOfDigest.clear();
     held.heldBytes = 0;
+}
+
+bool openDownloadSource(const std::string& received, const std::wstring& cachedPath, DownloadSource& source) {
+    source.received = &received;
+    source.position = 0;
+    if (!received.empty()) return true;
+    source.file = openForReading(cachedPath);
+    return static_cast<bool>(source.file);
+}
+
+bool readDownloadSource(DownloadSource& source, uint8_t* data, size_t size, size_t& got) {
+    if (source.file) return readUpTo(source.file.get(), data, size, got);
+    got = std::min(size, source.received->size() - source.position);
+    std::copy_n(source.received->data() + source.position, got, data);
+    source.position += got;
+    return true;
 }

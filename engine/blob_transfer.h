@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "engine/manifest.h"
+#include "platform/handles.h"
 #include "platform/http.h"
 #include "platform/lock_retry.h"
 #include "platform/memory_gate.h"
@@ -75,5 +76,17 @@ Download cachedDownload(const std::wstring& installDir, const std::wstring& requ
 // received alone, not in the cache; anything else is in the cache (received empty), a large one continued
 // from the part an earlier run left. Its bytes count into context.bytesDone either way.
 CacheFetch fetchDownload(const TransferContext& context, const Download& download, std::string& received);
+
+// Where a fetched download is read from: what fetchDownload received into memory or, when that is empty, its
+// file in the cache.
+struct DownloadSource {
+    const std::string* received = nullptr;
+    UniqueHandle file;
+    size_t position = 0;
+};
+// False when the download is in the cache and its file cannot be opened.
+bool openDownloadSource(const std::string& received, const std::wstring& cachedPath, DownloadSource& source);
+// Up to size bytes into data; got is 0 at the end. False when the cached file cannot be read.
+bool readDownloadSource(DownloadSource& source, uint8_t* data, size_t size, size_t& got);
 // True when the user cancelled or another transfer of the run failed.
 bool isStopped(const TransferContext& context);

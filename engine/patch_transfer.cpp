@@ -2,7 +2,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <vector>
 
 #include "platform/crypto.h"
@@ -20,25 +19,9 @@ constexpr size_t kPatchPiece = size_t(256) << 10;
 
 std::wstring patchName(const FilePatch& patch) { return toUtf16(patch.sha256) + L".zst"; }
 
-// Where the patch is read from: received into memory (a small one), or the download cache.
-struct PatchSource {
-    const std::string& received;
-    UniqueHandle file;
-    size_t position = 0;
-};
-
-// The next piece of the patch into piece; got is 0 at its end. False when the cache cannot be read.
-bool nextPiece(PatchSource& source, std::vector<uint8_t>& piece, size_t& got) {
-    if (source.file) return readUpTo(source.file.get(), piece.data(), piece.size(), got);
-    got = std::min(piece.size(), source.received.size() - source.position);
-    std::copy_n(source.received.data() + source.position, got, piece.data());
-    source.position += got;
-    return true;
-}
-
 // Decodes the patch against the mapped old file into the mapped ".new" sibling, hashing each decoded piece.
 // The old file is mapped shared for reading only, so nothing can change it while it is referred to.
-PatchOutcome decodeIntoStaged(const TransferContext& context, PatchSource& source, const ManifestFile& file,
+PatchOutcome decodeIntoStaged(const TransferContext& context, DownloadSource& source, const ManifestFile& file,
                               const std::wstring& target, const std::wstring& staged) {
     MappedFile old;
     if (!mapForReading(target, old)) return PatchOutcome::Unusable;
@@ -54,7 +37,7 @@ PatchOutcome decodeIntoStaged(const TransferContext& context, PatchSource& sourc
     for (;;) {
         if (isStopped(context)) return PatchOutcome::Cancelled;
         size_t got = 0;
-        if (!nextPiece(source, piece, got)) return PatchOutcome::Unusable;
+        if (!readDownloadSource(source, piece.data(), piece.size(), got)) return PatchOutcome::Unusable;
         if (got == 0) break;
         const size_t before = decoder.produced;
         if (!decodePatchPiece(decoder, piece.data(), got)) return PatchOutcome::Unusable;
@@ -95,10 +78,9 @@ PatchOutcome patchIntoStaged(const TransferContext& context, const FilePatch& pa
     std::string received;
     switch (fetchDownload(context, download, received)) {
         case CacheFetch::Done: {
-            PatchSource source{received, {}};
-            if (received.empty()) source.file = openForReading(download.paths.complete);
-            outcome = received.empty() && !source.file ? PatchOutcome::Unusable
-                                                       : decodeIntoStaged(context, source, file, target, staged);
+            DownloadSource source;
+            if (openDownloadSource(received, download.paths.complete, source))
+                outcome = decodeIntoStaged(context, source, file, target, staged);
             break;
         }
         case CacheFetch::Cancelled:
