@@ -57,7 +57,7 @@ bool isUpToDate(const ManifestFile& file, const nlohmann::json& recordedFiles, c
 // Reports the failure itself.
 bool fetchTrustedManifest(const RunContext& run, Manifest& manifest) {
     FetchControl control;
-    control.stopped = [&run] { return run.cancelRequested && run.cancelRequested->load(); };
+    control.stopped = [&run] { return isCancelRequested(run); };
     switch (fetchReleaseManifest(run.fetch, control, manifest)) {
         case ReleaseFetch::Trusted:
             return true;

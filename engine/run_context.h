@@ -27,3 +27,5 @@ struct RunContext {
     // Called once, with the complete sentence, when the run fails.
     std::function<void(const std::wstring& text)> reportFailure;
 };
+
+inline bool isCancelRequested(const RunContext& run) { return run.cancelRequested && run.cancelRequested->load(); }

@@ -121,7 +121,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
     staging.transfer.unpackGate = &unpackGate;
     staging.transfer.bytesDone = run.bytesDone;
     staging.transfer.bytesTotal = run.bytesTotal;
-    staging.transfer.cancelled = [&run] { return run.cancelRequested && run.cancelRequested->load(); };
+    staging.transfer.cancelled = [&run] { return isCancelRequested(run); };
     staging.transfer.abandoned = [&staging] { return staging.failed.load(); };
     staging.transferFromCache = staging.transfer;
     staging.transferFromCache.cacheNames = nullptr;
