@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <unordered_map>
+#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -91,6 +92,87 @@ void readPatches(const Json& entry, ManifestFile& file) {
         file.patchesProblem = problem;
 }
 
+// Why a blob of a pack cannot lie where it says (empty when it can); end: where the blob before it ends.
+std::string packedBlobProblem(const PackedBlob& blob, const ReleasePack& pack, uint64_t end) {
+    if (blob.offset < end) return "overlaps the blob before it";
+    if (blob.csize > pack.size || blob.offset > pack.size - blob.csize) return "reaches beyond the pack's size";
+    return {};
+}
+
+// One pack's description; blobOf gives the file entry whose digest names a blob.
+bool readPack(const Json& element, const std::unordered_map<std::string, const ManifestFile*>& blobOf,
+              ReleasePack& pack, std::string& problem) {
+    if (!element.is_object()) {
+        problem = "is not an object";
+        return false;
+    }
+    if (!readDigest(element, "sha256", pack.sha256, problem) || !readSize(element, "size", pack.size, problem))
+        return false;
+    const auto blobs = element.find("blobs");
+    if (blobs == element.end() || !blobs->is_array() || blobs->empty()) {
+        problem = "\"blobs\" is not a list of blobs";
+        return false;
+    }
+    uint64_t end = 0;  // of the blob before
+    for (size_t index = 0; index < blobs->size(); ++index) {
+        const Json& blob = (*blobs)[index];
+        PackedBlob packed;
+        if (!blob.is_object()) {
+            problem = "is not an object";
+        } else if (readDigest(blob, "sha256", packed.sha256, problem) &&
+                   readSize(blob, "offset", packed.offset, problem)) {
+            const auto file = blobOf.find(packed.sha256);
+            if (file == blobOf.end()) {
+                problem = "names no file of the release";
+            } else {
+                packed.csize = file->second->csize;
+                packed.csha256 = file->second->csha256;
+                problem = packedBlobProblem(packed, pack, end);
+            }
+        }
+        if (!problem.empty()) {
+            problem = "blobs[" + std::to_string(index) + "]: " + problem;
+            return false;
+        }
+        end = packed.offset + packed.csize;
+        pack.blobs.push_back(std::move(packed));
+    }
+    return true;
+}
+
+// Packs only save requests, and every copy installed before them ignores the key: a malformed "packs" value
+// costs the release its packs (each blob is served on its own too), never the release.
+void readPacks(const Json& document, Manifest& manifest) {
+    manifest.packs.clear();
+    manifest.packsProblem.clear();
+    const auto found = document.find("packs");
+    if (found == document.end()) return;
+    std::unordered_map<std::string, const ManifestFile*> blobOf;
+    for (const ManifestFile& file : manifest.files) blobOf.emplace(file.sha256, &file);
+    std::unordered_set<std::string> placed;
+    std::string problem;
+    std::vector<ReleasePack> packs;
+    if (!found->is_array()) problem = "\"packs\" is not an array";
+    for (size_t index = 0; problem.empty() && found->is_array() && index < found->size(); ++index) {
+        ReleasePack pack;
+        if (readPack((*found)[index], blobOf, pack, problem)) {
+            for (const PackedBlob& blob : pack.blobs) {
+                // One place for each blob: a client that needs it must know which bytes to ask for.
+                if (!placed.insert(blob.sha256).second) {
+                    problem = "blob " + blob.sha256 + " is in more than one place";
+                    break;
+                }
+            }
+            packs.push_back(std::move(pack));
+        }
+        if (!problem.empty()) problem = "packs[" + std::to_string(index) + "]: " + problem;
+    }
+    if (problem.empty())
+        manifest.packs = std::move(packs);
+    else
+        manifest.packsProblem = problem;
+}
+
 bool readFile(const Json& entry, ManifestFile& file, std::string& problem) {
     if (!entry.is_object()) {
         problem = "is not an object";
@@ -157,6 +239,7 @@ bool readManifest(const Json& document, Manifest& manifest, std::string& problem
         problem = "\"files\" is empty";
         return false;
     }
+    readPacks(document, manifest);
     return true;
 }
 

@@ -22,11 +22,30 @@ struct ManifestFile {
     std::string patchesProblem;      // why a present "patches" value was set aside (empty when it was not)
 };
 
+// A blob inside a pack: the bytes [offset, offset + csize) of the pack are exactly the blob of the files whose
+// sha256 names it, so that it is checked against their csha256 like the blob served on its own.
+struct PackedBlob {
+    std::string sha256;  // of the file, naming its blob
+    uint64_t offset = 0;
+    uint64_t csize = 0;    // the blob's length and digest, from its file's entry
+    std::string csha256;
+};
+
+// Blobs of small files concatenated, served as "packs/<sha256>.pack", so that many files come in a few
+// requests. Every blob in a pack is also served on its own.
+struct ReleasePack {
+    std::string sha256;  // of the pack, lowercase hex
+    uint64_t size = 0;   // pack bytes
+    std::vector<PackedBlob> blobs;  // in offset order, none overlapping another
+};
+
 struct Manifest {
     std::string version;
     std::string date;
     std::string exe;
     std::vector<ManifestFile> files;
+    std::vector<ReleasePack> packs;  // optional: the blobs serve whoever cannot use them
+    std::string packsProblem;        // why a present "packs" value was set aside (empty when it was not)
 };
 
 // Fills manifest from the JSON text; false on any rule broken (the manifest is then to be discarded).

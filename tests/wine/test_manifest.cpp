@@ -165,6 +165,100 @@ TEST(ParseManifest, ReadsPatchesAndSetsAsideAMalformedValueWithoutRefusingTheRel
     EXPECT_EQ(manifest.files[0].patchesProblem, "");
 }
 
+const char* const kPackDigest = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+
+Json packedBlob(const char* sha256, Json offset) { return Json{{"sha256", sha256}, {"offset", offset}}; }
+// The two blobs of validManifest() back to back: maketor.exe's 400 bytes, then the licence's 9.
+Json packOf(Json size, Json blobs) { return Json{{"sha256", kPackDigest}, {"size", size}, {"blobs", blobs}}; }
+Json bothBlobs() { return Json::array({packedBlob(kDigestA, 0), packedBlob(kDigestB, 400)}); }
+
+struct PacksCase {
+    const char* name;
+    Json packs;
+    size_t blobsKept;  // blobs the packs place; 0 with a problem named when the value is set aside
+    bool setAside;
+};
+
+const PacksCase kPacksCases[] = {
+    {"one pack of both blobs", Json::array({packOf(409, bothBlobs())}), 2, false},
+    {"a gap between blobs and a longer pack", Json::array({packOf(1000, Json::array({packedBlob(kDigestA, 10),
+                                                                                     packedBlob(kDigestB, 500)}))}),
+     2, false},
+    {"two packs of one blob each", Json::array({packOf(400, Json::array({packedBlob(kDigestA, 0)})),
+                                                Json{{"sha256", kDigestA}, {"size", 9},
+                                                     {"blobs", Json::array({packedBlob(kDigestB, 0)})}}}),
+     2, false},
+    {"no packs", Json::array(), 0, false},
+    {"an unknown key", Json::array({Json{{"sha256", kPackDigest}, {"size", 409}, {"blobs", bothBlobs()}, {"x", 1}}}),
+     2, false},
+    {"an object instead of an array", packOf(409, bothBlobs()), 0, true},
+    {"a pack that is a string", Json::array({"packs/x.pack"}), 0, true},
+    {"a digest in uppercase", Json::array({Json{{"sha256", std::string(64, 'A')}, {"size", 409}, {"blobs", bothBlobs()}}}),
+     0, true},
+    {"a pack digest naming another folder",
+     Json::array({Json{{"sha256", "../../manifest.json"}, {"size", 409}, {"blobs", bothBlobs()}}}), 0, true},
+    {"size negative", Json::array({packOf(-1, bothBlobs())}), 0, true},
+    {"no blobs", Json::array({packOf(409, Json::array())}), 0, true},
+    {"blobs an object", Json::array({packOf(409, packedBlob(kDigestA, 0))}), 0, true},
+    {"a blob of no file", Json::array({packOf(409, Json::array({packedBlob(kPackDigest, 0)}))}), 0, true},
+    {"a blob without its offset", Json::array({packOf(409, Json::array({Json{{"sha256", kDigestA}}}))}), 0, true},
+    {"a blob past the pack's end", Json::array({packOf(408, bothBlobs())}), 0, true},
+    {"an offset that wraps around",
+     Json::array({packOf(409, Json::array({packedBlob(kDigestA, 0), packedBlob(kDigestB, UINT64_MAX - 4)}))}), 0, true},
+    {"blobs overlapping", Json::array({packOf(409, Json::array({packedBlob(kDigestA, 0), packedBlob(kDigestB, 399)}))}),
+     0, true},
+    {"blobs out of order", Json::array({packOf(409, Json::array({packedBlob(kDigestB, 400), packedBlob(kDigestA, 0)}))}),
+     0, true},
+    {"a blob twice in one pack",
+     Json::array({packOf(809, Json::array({packedBlob(kDigestA, 0), packedBlob(kDigestA, 409)}))}), 0, true},
+    {"a blob in two packs", Json::array({packOf(409, bothBlobs()), packOf(400, Json::array({packedBlob(kDigestA, 0)}))}),
+     0, true},
+    // One bad pack costs the release all its packs: what the value says is in doubt.
+    {"a good pack and a bad one", Json::array({packOf(400, Json::array({packedBlob(kDigestA, 0)})), "x"}), 0, true},
+};
+
+// Packs are one more unknown key to older copies; to this parser a malformed value only loses the packs, and
+// every file is read as without them.
+TEST(ParseManifest, ReadsPacksAndSetsAsideAMalformedValueWithoutRefusingTheRelease) {
+    Manifest without;
+    ASSERT_TRUE(parseManifest(validManifest().dump(), without));
+    EXPECT_TRUE(without.packs.empty());
+    EXPECT_EQ(without.packsProblem, "");
+    for (const PacksCase& c : kPacksCases) {
+        Json document = validManifest();
+        document["packs"] = c.packs;
+        Manifest manifest;
+        std::string problem;
+        ASSERT_TRUE(parseManifest(document.dump(), manifest, problem)) << c.name << ": " << problem;
+        size_t placed = 0;
+        for (const ReleasePack& pack : manifest.packs) placed += pack.blobs.size();
+        EXPECT_EQ(placed, c.blobsKept) << c.name;
+        EXPECT_EQ(!manifest.packsProblem.empty(), c.setAside) << c.name << ": " << manifest.packsProblem;
+        ASSERT_EQ(manifest.files.size(), without.files.size()) << c.name;
+        for (size_t i = 0; i < manifest.files.size(); ++i) {
+            EXPECT_EQ(manifest.files[i].path, without.files[i].path) << c.name;
+            EXPECT_EQ(manifest.files[i].csha256, without.files[i].csha256) << c.name;
+        }
+    }
+}
+
+TEST(ParseManifest, GivesEachPackedBlobItsPlaceLengthAndDigest) {
+    Json document = validManifest();
+    document["packs"] = Json::array({packOf(409, bothBlobs())});
+    Manifest manifest;
+    ASSERT_TRUE(parseManifest(document.dump(), manifest));
+    ASSERT_EQ(manifest.packs.size(), 1u);
+    const ReleasePack& pack = manifest.packs[0];
+    EXPECT_EQ(pack.sha256, kPackDigest);
+    EXPECT_EQ(pack.size, 409u);
+    ASSERT_EQ(pack.blobs.size(), 2u);
+    EXPECT_EQ(pack.blobs[1].sha256, kDigestB);
+    EXPECT_EQ(pack.blobs[1].offset, 400u);
+    EXPECT_EQ(pack.blobs[1].csize, 9u);
+    EXPECT_EQ(pack.blobs[1].csha256, kDigestA);
+    EXPECT_EQ(pack.blobs[0].csize, 400u);
+}
+
 TEST(ParseManifest, FillsEveryFieldInFileOrder) {
     Manifest manifest;
     ASSERT_TRUE(parseManifest(validManifest().dump(1), manifest));
