@@ -11,6 +11,7 @@ endif()
 # the sanitizers see the product's code too.
 add_executable(host_portable_tests ${CMAKE_SOURCE_DIR}/tests/wine/test_manifest.cpp
                ${CMAKE_SOURCE_DIR}/tests/wine/test_components.cpp test_install_record_reader.cpp
+               test_pack_plan.cpp
                ${MAKETOR_PORTABLE_SOURCES})
 target_include_directories(host_portable_tests PRIVATE "${CMAKE_SOURCE_DIR}" "${MAKETOR_JSON_INCLUDE}")
 target_compile_options(host_portable_tests PRIVATE ${MAKETOR_HOST_TEST_FLAGS})
