@@ -23,6 +23,7 @@
 #include "tools/publisher/file_io.h"
 #include "platform/zstd_patch.h"
 #include "tools/publisher/lzms_compress.h"
+#include "tools/publisher/pack_writer.h"
 #include "tools/publisher/patch_make.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
@@ -400,8 +401,9 @@ TEST(PublisherRelease, WritesTheSameBytesWhateverTheNumberOfJobs) {
                   0);
         if (firstRelease.empty()) {
             firstRelease = published;
-            // One blob for each distinct content, each the blob that the whole-buffer writer makes.
-            EXPECT_EQ(published.size(), files.size()) << "a blob for each content but the shared one, and manifest.json";
+            // One blob for each distinct content, each the blob that the whole-buffer writer makes, and the pack.
+            EXPECT_EQ(published.size(), files.size() + 1)
+                << "a blob for each content but the shared one, manifest.json and one pack";
             for (const auto& [path, content] : files) {
                 std::vector<uint8_t> expected;
                 ASSERT_TRUE(compressLzmsBlob(reinterpret_cast<const uint8_t*>(content.data()), content.size(), 4096,
@@ -536,7 +538,25 @@ struct BlobDamageCase {
     const char* expectedProblem;
 };
 
+// The path of the release's first pack.
+fs::path firstPack(const PublishedTree& t) {
+    return t.folder / "packs" / (t.manifest()["packs"][0]["sha256"].get<std::string>() + ".pack");
+}
+
 const BlobDamageCase kBlobDamageCases[] = {
+    {"a byte changed inside a blob of a pack",
+     [](const PublishedTree& t) {
+         std::string pack = readText(firstPack(t));
+         pack[pack.size() / 2] ^= 0x01;
+         writeText(firstPack(t), pack);
+     },
+     ".pack: the blob at offset "},
+    {"a missing pack", [](const PublishedTree& t) { fs::remove(firstPack(t)); }, ".pack: missing or unreadable"},
+    {"a pack longer than listed", [](const PublishedTree& t) { writeText(firstPack(t), readText(firstPack(t)) + "x"); },
+     "bytes, the manifest says size"},
+    {"a pack's blobs listed overlapping",
+     [](const PublishedTree& t) { t.resign([](nlohmann::json& m) { m["packs"][0]["blobs"][0]["offset"] = 1; }); },
+     "the manifest's packs: packs[0]: blobs[1]: overlaps the blob before it"},
     {"a damaged blob",
      [](const PublishedTree& t) {
          std::string blob = readText(t.blobOf("maketor.exe"));
@@ -598,6 +618,93 @@ std::string noiseOf(size_t size, uint32_t seed) {
     std::string bytes(size, '\0');
     for (char& c : bytes) c = char((seed = seed * 1103515245 + 12345) >> 24);
     return bytes;
+}
+
+TEST(PackPlanner, GroupsSmallBlobsByComponentAndFolderWithinTheCap) {
+    const std::string a(64, 'a'), b(64, 'b'), c(64, 'c'), d(64, 'd'), e(64, 'e'), f(64, 'f');
+    struct Case {
+        const char* name;
+        std::vector<PackCandidate> files;
+        uint64_t cap;
+        std::vector<std::vector<size_t>> packs;
+    };
+    const uint64_t large = uint64_t(1) << 20;
+    const Case cases[] = {
+        {"one folder", {{"x/1", a, 10, ""}, {"x/2", b, 10, ""}, {"x/3", c, 10, ""}}, 100, {{0, 1, 2}}},
+        {"a folder's files together, folder by folder",
+         {{"x/1", a, 10, ""}, {"x/y/1", b, 10, ""}, {"x/2", c, 10, ""}, {"z", d, 10, ""}}, 100, {{3, 0, 2, 1}}},
+        {"a component of its own", {{"nvngx_a.dll", a, 10, ""}, {"x/1", b, 10, ""}, {"nvngx_b.dll", c, 10, ""},
+                                    {"x/2", d, 10, ""}},
+         100, {{1, 3}, {0, 2}}},
+        {"the cap starts a new pack", {{"x/1", a, 40, ""}, {"x/2", b, 40, ""}, {"x/3", c, 40, ""}, {"x/4", d, 40, ""}},
+         100, {{0, 1}, {2, 3}}},
+        {"a pack of one blob is not made", {{"x/1", a, 60, ""}, {"x/2", b, 60, ""}}, 100, {}},
+        {"large blobs stay out", {{"x/1", a, large, ""}, {"x/2", b, large + 1, ""}, {"x/3", c, 5, ""}}, 8 * large,
+         {{0, 2}}},
+        {"one content once", {{"x/1", a, 10, ""}, {"x/2", a, 10, ""}, {"y/1", b, 10, ""}}, 100, {{0, 2}}},
+        {"an empty file's blob too", {{"x/1", e, 0, ""}, {"x/2", f, 30, ""}}, 100, {{0, 1}}},
+    };
+    for (const Case& c : cases) EXPECT_EQ(planPacks(c.files, c.cap), c.packs) << c.name;
+}
+
+TEST(PublisherRelease, PacksTheBlobsOfSmallFilesAndStillPublishesEachBlob) {
+    ScratchFolder scratch;
+    std::map<std::string, std::string> files = {
+        {"maketor.exe", noiseOf(50000, 1)},
+        {"data/models/shelf.obj", patterned(30000)},
+        {"data/models/rack.obj", noiseOf(7000, 2)},
+        {"data/catalog.json", patterned(9000) + "{}"},
+        {"data/large.bin", noiseOf(1200000, 3)},  // its blob is over the limit of a packed one
+        {"data/same.bin", noiseOf(7000, 2)},       // rack.obj's content
+        {"nvngx_dlss.dll", noiseOf(20000, 4)},
+        {"sl.dlss.dll", noiseOf(20000, 5)},
+        {"licenses/amd-fsr.txt", "FidelityFX licence"},  // alone in its component
+    };
+    for (const auto& [path, content] : files) writeText(scratch.path / "source" / path, content);
+    const fs::path release = scratch.path / "release";
+    const RunResult run = runPublisher({"release", "--key", kDevelopmentKey.string(), "--version", "5.0",
+                                        (scratch.path / "source").string(), release.string()});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const nlohmann::json manifest = nlohmann::json::parse(readText(release / "manifest.json"));
+    std::map<std::string, std::string> pathOfBlob;
+    for (const auto& entry : manifest["files"]) pathOfBlob.emplace(entry["sha256"], entry["path"]);
+
+    std::vector<std::vector<std::string>> packed;  // each pack's files, in pack order
+    for (const auto& pack : manifest["packs"]) {
+        const std::string bytes = readText(release / "packs" / (pack["sha256"].get<std::string>() + ".pack"));
+        EXPECT_EQ(sha256Hex(bytes), pack["sha256"]);
+        EXPECT_EQ(bytes.size(), pack["size"].get<size_t>());
+        uint64_t end = 0;
+        packed.emplace_back();
+        for (const auto& blob : pack["blobs"]) {
+            const std::string digest = blob["sha256"];
+            const std::string alone = readText(release / "blobs" / (digest + ".lzms"));
+            EXPECT_EQ(blob["offset"].get<uint64_t>(), end) << "blobs back to back";
+            EXPECT_EQ(bytes.substr(blob["offset"].get<size_t>(), alone.size()), alone) << pathOfBlob[digest];
+            end += alone.size();
+            packed.back().push_back(pathOfBlob[digest]);
+        }
+        EXPECT_EQ(end, bytes.size());
+    }
+    EXPECT_EQ(packed, (std::vector<std::vector<std::string>>{
+                          {"maketor.exe", "data/catalog.json", "data/models/rack.obj", "data/models/shelf.obj"},
+                          {"nvngx_dlss.dll", "sl.dlss.dll"}}));
+    const RunResult verify = runPublisher({"verify", "--public-key", kDevelopmentPublicKey.string(), release.string()});
+    EXPECT_EQ(verify.exitCode, 0) << verify.errors;
+
+    const fs::path without = scratch.path / "without-packs";
+    ASSERT_EQ(runPublisher({"release", "--key", kDevelopmentKey.string(), "--version", "5.0", "--pack-size", "0",
+                            (scratch.path / "source").string(), without.string()})
+                  .exitCode,
+              0);
+    EXPECT_FALSE(fs::exists(without / "packs"));
+    nlohmann::json plain = nlohmann::json::parse(readText(without / "manifest.json"));
+    EXPECT_FALSE(plain.contains("packs"));
+    nlohmann::json withPacks = manifest;
+    withPacks.erase("packs");
+    plain.erase("date");
+    withPacks.erase("date");
+    EXPECT_EQ(plain, withPacks) << "the same files and blobs with packs or without";
 }
 
 // Three releases of one tree: v1, v2 with files changed a little, a lot or not at all, and v3 patched from
@@ -865,6 +972,8 @@ TEST(PublisherRelease, RefusesBadSettings) {
         {{"--key", key, "--version", "1", "--jobs", "0", source, release}, "--jobs"},
         {{"--key", key, "--version", "1", "--jobs", "257", source, release}, "--jobs"},
         {{"--key", key, "--version", "1", "--jobs", "two", source, release}, "--jobs"},
+        {{"--key", key, "--version", "1", "--pack-size", "1048575", source, release}, "--pack-size"},
+        {{"--key", key, "--version", "1", "--pack-size", "8M", source, release}, "--pack-size"},
         {{"--key", kDevelopmentPublicKey.string(), "--version", "1", source, release}, "not an unencrypted P-256"},
         {{"--key", key, "--version", "1", (scratch.path / "none").string(), release}, "not a folder"},
     };

@@ -1,12 +1,14 @@
-// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] [--jobs N] [--previous DIR]...
-// SOURCE_DIR RELEASE_DIR: every regular file below SOURCE_DIR becomes a blob and a manifest entry, a file that
-// changed since a previous release also a patch from its old content; then the signed manifest.
+// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] [--jobs N] [--pack-size BYTES]
+// [--previous DIR]... SOURCE_DIR RELEASE_DIR: every regular file below SOURCE_DIR becomes a blob and a manifest
+// entry, the blobs of small files also go into packs, a file that changed since a previous release also gets a
+// patch from its old content; then the signed manifest.
 //
 // Passes over the files, each on a pool of workers with results taken in order. The first hashes every file
 // and checks a blob already published under that hash. The second compresses what has no good blob yet,
 // chunk by chunk, so that one large file keeps every worker busy too; its chunks are written in order, so the
-// blobs are the same bytes whatever the number of workers. The third makes the patches from the files of the
-// releases named by --previous and keeps those under half their blob's size.
+// blobs are the same bytes whatever the number of workers. Then the packs are written from the blobs. The third
+// pass makes the patches from the files of the releases named by --previous and keeps those under half their
+// blob's size.
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -20,6 +22,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/manifest.h"
+#include "engine/pack_plan.h"
 #include "platform/lzms_container.h"
 #include "platform/zstd_patch.h"
 #include "tools/publisher/arguments.h"
@@ -28,6 +31,7 @@
 #include "tools/publisher/file_io.h"
 #include "tools/publisher/lzms_compress.h"
 #include "tools/publisher/ordered_work.h"
+#include "tools/publisher/pack_writer.h"
 #include "tools/publisher/patch_check.h"
 #include "tools/publisher/patch_make.h"
 #include "tools/publisher/previous_release.h"
@@ -50,6 +54,15 @@ bool parseBlockSize(const std::string& text, uint64_t& blockSize) {
     if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
     blockSize = std::stoull(text);
     return blockSize > 0 && blockSize <= kLzmsMaxChunkSize;
+}
+
+// A pack's cap must hold the largest blob that goes into one.
+constexpr uint64_t kLargestPackSizeCap = uint64_t(1) << 30;
+
+bool parsePackSize(const std::string& text, uint64_t& sizeCap) {
+    if (text.empty() || text.size() > 12 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    sizeCap = std::stoull(text);
+    return sizeCap == 0 || (sizeCap >= kLargestPackedBlob && sizeCap <= kLargestPackSizeCap);
 }
 
 std::string todayUtc() {
@@ -181,6 +194,7 @@ struct BlobWriter {
 struct ReleaseSettings {
     uint64_t blockSize = kDefaultBlockSize;
     size_t jobs = 1;
+    uint64_t packSizeCap = kDefaultPackSizeCap;  // 0: no packs
 };
 
 struct ReleaseRun {
@@ -191,6 +205,7 @@ struct ReleaseRun {
     std::vector<PreviousRelease> previous;
     std::map<size_t, std::vector<FilePatch>> patches;  // kept patches, by file index
     size_t patchesMade = 0;
+    std::vector<ReleasePack> packs;
 };
 
 const BlobEntry& blobOf(const ReleaseRun& run, size_t index) {
@@ -404,6 +419,17 @@ bool writePatches(ReleaseRun& run, const fs::path& patchesDir, size_t jobs, std:
     return done;
 }
 
+// The blobs of the small files, concatenated into packs as well.
+bool writeReleasePacks(ReleaseRun& run, const fs::path& releaseDir, uint64_t sizeCap, std::string& problem) {
+    if (sizeCap == 0) return true;
+    std::vector<PackCandidate> candidates;
+    for (size_t index = 0; index < run.sources.size(); ++index) {
+        const BlobEntry& blob = blobOf(run, index);
+        candidates.push_back(PackCandidate{run.sources[index].path, run.looks[index].sha256, blob.csize, blob.csha256});
+    }
+    return writePacks(releaseDir, candidates, planPacks(candidates, sizeCap), run.packs, problem);
+}
+
 Json manifestFiles(const ReleaseRun& run) {
     Json files = Json::array();
     for (size_t index = 0; index < run.sources.size(); ++index) {
@@ -431,17 +457,21 @@ Json manifestFiles(const ReleaseRun& run) {
 int runRelease(const Arguments& arguments) {
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, {"key", "version", "date", "block-size", "jobs"}, parsed, problem, {"previous"}) ||
+    if (!parseArguments(arguments, {"key", "version", "date", "block-size", "jobs", "pack-size"}, parsed, problem,
+                        {"previous"}) ||
         parsed.options.count("key") == 0 || parsed.options.count("version") == 0 || parsed.operands.size() != 2)
         return failUsage((problem.empty() ? "" : problem + "; ") +
                          "usage: maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] "
-                         "[--block-size BYTES] [--jobs N] [--previous DIR]... SOURCE_DIR RELEASE_DIR");
+                         "[--block-size BYTES] [--jobs N] [--pack-size BYTES] [--previous DIR]... SOURCE_DIR RELEASE_DIR");
     const std::string version = parsed.options["version"];
     const std::string date = parsed.options.count("date") ? parsed.options["date"] : todayUtc();
     ReleaseSettings settings;
     if (parsed.options.count("block-size") && !parseBlockSize(parsed.options["block-size"], settings.blockSize))
         return fail("--block-size: a whole number of bytes from 1 to " + std::to_string(kLzmsMaxChunkSize));
     if (!parseJobs(parsed, settings.jobs)) return fail("--jobs: a whole number from 1 to 256");
+    if (parsed.options.count("pack-size") && !parsePackSize(parsed.options["pack-size"], settings.packSizeCap))
+        return fail("--pack-size: 0 (no packs) or a whole number of bytes from " +
+                    std::to_string(kLargestPackedBlob) + " to " + std::to_string(kLargestPackSizeCap));
     if (version.empty() || !isUtf8(version)) return fail("--version: an empty or non-UTF-8 version");
     if (!isUtf8(date)) return fail("--date: not UTF-8");
     const fs::path keyPath = parsed.options["key"];
@@ -466,10 +496,12 @@ int runRelease(const Arguments& arguments) {
     if (error) return fail(blobsDir.string() + ": cannot be created: " + error.message());
     if (!lookAtFiles(run, blobsDir, settings.jobs, problem)) return fail(problem);
     if (!writeBlobs(run, blobsDir, settings, problem)) return fail(problem);
+    if (!writeReleasePacks(run, releaseDir, settings.packSizeCap, problem)) return fail(problem);
     if (!writePatches(run, releaseDir / "patches", settings.jobs, problem)) return fail(problem);
 
-    const Json document = {{"app", "maketor"}, {"version", version}, {"date", date}, {"exe", "maketor.exe"},
-                           {"files", manifestFiles(run)}};
+    Json document = {{"app", "maketor"}, {"version", version}, {"date", date}, {"exe", "maketor.exe"},
+                     {"files", manifestFiles(run)}};
+    if (!run.packs.empty()) document["packs"] = packsJson(run.packs);
     const std::string manifestText = document.dump(1) + "\n";
     Manifest check;
     if (!parseManifest(manifestText, check, problem)) return fail("the new manifest breaks a rule: " + problem);
@@ -481,6 +513,7 @@ int runRelease(const Arguments& arguments) {
         return fail((releaseDir / "manifest.sig").string() + ": cannot be written");
     std::printf("%s: release %s, %zu files, %zu blobs written, %zu reused", releaseDir.c_str(), version.c_str(),
                 run.sources.size(), run.written.size(), run.reused);
+    if (!run.packs.empty()) std::printf(", %zu packs", run.packs.size());
     if (!run.previous.empty()) {
         size_t kept = 0;
         for (const auto& patches : run.patches) kept += patches.second.size();

@@ -1,6 +1,6 @@
 // verify --public-key PUBLIC_KEY [--jobs N] [--previous DIR]... RELEASE_DIR: checks a release as the product
-// will: the signature, the manifest's rules, every blob with its digests and unpacked content, and every patch
-// with its digest, applied to its old file. Files are checked on a pool of workers; the first problem in
+// will: the signature, the manifest's rules, every blob with its digests and unpacked content, every patch
+// with its digest, applied to its old file, and every pack with every blob inside it. Files are checked on a pool of workers; the first problem in
 // manifest order is the one reported, whatever the number of workers.
 //
 // A patch's old file is the blob named by its "from" in RELEASE_DIR (where earlier releases' blobs stay) or
@@ -18,6 +18,7 @@
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
 #include "tools/publisher/ordered_work.h"
+#include "tools/publisher/pack_check.h"
 #include "tools/publisher/patch_check.h"
 #include "tools/publisher/previous_release.h"
 #include "tools/publisher/progress.h"
@@ -152,10 +153,13 @@ int runVerify(const Arguments& arguments) {
     for (const std::string& folder : parsed.lists["previous"]) folders.push_back(folder);
     std::atomic<size_t> unapplied{0};
     if (!checkBlobs(releaseDir, folders, manifest, jobs, unapplied, problem)) return fail(problem);
+    problem = packsProblem(releaseDir, manifest);
+    if (!problem.empty()) return fail(problem);
     size_t patches = 0;
     for (const ManifestFile& file : manifest.files) patches += file.patches.size();
     std::printf("%s: release %s, %zu files, signature and every blob verified", releaseDir.c_str(),
                 manifest.version.c_str(), manifest.files.size());
+    if (!manifest.packs.empty()) std::printf(", %zu packs", manifest.packs.size());
     if (patches > 0) std::printf(", %zu patches applied to their old files", patches - unapplied.load());
     std::printf("\n");
     if (unapplied.load() > 0)
