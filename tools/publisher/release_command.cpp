@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -242,17 +243,24 @@ bool lookAtFiles(ReleaseRun& run, const fs::path& blobsDir, size_t jobs, std::st
     return done;
 }
 
-// The chunks of every file whose content has no good blob yet, each content once.
+// The chunks of every file whose content has no good blob yet, each content once, the largest files first:
+// every blob is a file of its own, so the order is free, and the small files then keep every worker busy to the
+// end instead of a large file's last chunks running alone.
 std::vector<ChunkTask> planChunks(ReleaseRun& run, uint64_t blockSize, uint64_t& bytesTotal, size_t& filesTotal) {
-    std::vector<ChunkTask> tasks;
-    std::map<std::string, size_t> planned;
+    std::vector<size_t> files;
+    std::set<std::string> planned;
     for (size_t index = 0; index < run.sources.size(); ++index) {
         const FileLook& look = run.looks[index];
         if (look.blobGood) {
             run.reused += 1;
             continue;
         }
-        if (!planned.emplace(look.sha256, index).second) continue;
+        if (planned.insert(look.sha256).second) files.push_back(index);
+    }
+    std::stable_sort(files.begin(), files.end(),
+                     [&run](size_t a, size_t b) { return run.sources[a].size > run.sources[b].size; });
+    std::vector<ChunkTask> tasks;
+    for (const size_t index : files) {
         const uint64_t size = run.sources[index].size;
         const uint64_t chunkSize = lzmsChunkSizeFor(size, blockSize);
         bytesTotal += size;
