@@ -312,6 +312,28 @@ std::wstring failureText(Step step, const std::wstring& shownPath, const std::ws
     return {};
 }
 
+// The end of a file's staging once its blob has been sought (step): unpacked from received, or from the cache
+// when nothing was received, into the ".new" sibling; a received blob kept for a retry (keep).
+bool stageFromBlob(const TransferContext& context, const ManifestFile& file, Step step, std::string& received,
+                   bool keep, std::wstring& failure) {
+    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
+    const std::wstring target = pathJoin(context.installDir, shownPath);
+    const std::wstring staged = target + L".new";
+    const std::wstring cachedPath = blobDownloadOf(context.installDir, file).paths.complete;
+    if (step == Step::Done) {
+        step = unpackBlob(context, cachedPath, received, file, staged);
+        // A blob whose digest holds but whose file does not would fail every retry from the cache.
+        if (step == Step::Damaged) DeleteFileW(cachedPath.c_str());
+    }
+    if (step == Step::Done && keep && !keepForRetry(context, file, cachedPath, received)) step = Step::NotWritten;
+    if (step != Step::Done) {
+        DeleteFileW(staged.c_str());  // a partial file must not fill the disk
+        failure = failureText(step, shownPath, target);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool isStopped(const TransferContext& context) {
@@ -355,28 +377,29 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
     }
     FileProgress progress;
     progress.runBytes = context.bytesDone;
-    const Download download = blobDownloadOf(context.installDir, file);
-    const BlobPaths& blob = download.paths;
     std::string received;  // a small blob, received into memory
     bool keep = false;     // received from the server: kept for a retry once it has given its file
     Step step = Step::Done;
     // A blob the cache cannot take (a full disk) is reported under the file it is for.
     if (!takeHeldCopy(context, file, received, progress)) {
-        step = fetchDownload(context, download, received);
+        step = fetchDownload(context, blobDownloadOf(context.installDir, file), received);
         keep = !received.empty();
     }
-    if (step == Step::Done) {
-        step = unpackBlob(context, blob.complete, received, file, staged);
-        // A blob whose digest holds but whose file does not would fail every retry from the cache.
-        if (step == Step::Damaged) DeleteFileW(blob.complete.c_str());
-    }
-    if (step == Step::Done && keep && !keepForRetry(context, file, blob.complete, received)) step = Step::NotWritten;
-    if (step != Step::Done) {
-        DeleteFileW(staged.c_str());  // a partial file must not fill the disk
-        failure = failureText(step, shownPath, target);
+    return stageFromBlob(context, file, step, received, keep, failure);
+}
+
+bool stageReceivedBlob(const TransferContext& context, const ManifestFile& file, std::string& blob,
+                       std::wstring& failure) {
+    if (isStopped(context)) {
+        failure = transferFailureText(CacheFetch::Cancelled, context.installDir, file);
         return false;
     }
-    return true;
+    return stageFromBlob(context, file, Step::Done, blob, true, failure);
+}
+
+std::wstring transferFailureText(CacheFetch step, const std::wstring& installDir, const ManifestFile& file) {
+    const std::wstring shownPath = withBackslashes(toUtf16(file.path));
+    return failureText(step, shownPath, pathJoin(installDir, shownPath));
 }
 
 void writeHeldBlobs(HeldBlobs& held, const std::wstring& installDir) {

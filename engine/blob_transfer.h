@@ -56,6 +56,11 @@ struct TransferContext {
 bool transferFile(const TransferContext& context, const ManifestFile& file, std::wstring& failure,
                   const FilePatch* patch = nullptr);
 
+// The same for a file whose blob arrived some other way (out of a pack), whole and checked against its csha256:
+// unpacked into the ".new" sibling, then kept for a retry like a small blob fetched on its own.
+bool stageReceivedBlob(const TransferContext& context, const ManifestFile& file, std::string& blob,
+                       std::wstring& failure);
+
 // Something a transfer fetches, named and checked by its digest: a blob or a patch.
 struct CachePaths {
     std::wstring complete;  // in the download cache, whole, only ever with the right digest
@@ -90,3 +95,5 @@ bool openDownloadSource(const std::string& received, const std::wstring& cachedP
 bool readDownloadSource(DownloadSource& source, uint8_t* data, size_t size, size_t& got);
 // True when the user cancelled or another transfer of the run failed.
 bool isStopped(const TransferContext& context);
+// The sentence that tells the user why obtaining the file's blob failed (step is not Done).
+std::wstring transferFailureText(CacheFetch step, const std::wstring& installDir, const ManifestFile& file);

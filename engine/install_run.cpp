@@ -206,7 +206,7 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
     HeldBlobs heldBlobs;
     heldBlobs.budgetBytes = kHeldBlobBudget;
     std::wstring failure;
-    if (!stageFiles(run, plan.fetchList, heldBlobs, failure, plan.patches)) {
+    if (!stageFiles(run, plan.fetchList, heldBlobs, failure, plan.patches, manifest.packs)) {
         removeStagedFiles(installDir, plan.fetchList);
         writeHeldBlobs(heldBlobs, installDir);
         run.reportFailure(failure);

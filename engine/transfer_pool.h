@@ -1,6 +1,8 @@
 #pragma once
-// Stages the files of a run: a few transfers in flight at once (each downloads its blob, then unpacks it
-// within a shared memory bound), the status line naming the earliest file still in flight.
+// Stages the files of a run: a few transfers in flight at once, as many as the work calls for
+// (engine/transfers_in_flight.h), each downloading a blob and unpacking it within a shared memory bound, or
+// receiving a piece of a pack whose blobs the others unpack as they arrive; the status line names the earliest
+// file still in flight.
 #include <string>
 #include <vector>
 
@@ -8,8 +10,6 @@
 #include "engine/manifest.h"
 #include "engine/run_context.h"
 
-// How many files are fetched at once: enough to hide a request's round trip, few enough for a desktop line.
-constexpr unsigned kTransfersInFlight = 4;
 // Memory that unpacking may hold at once across the transfers (a chunk and its packed bytes each). A blob
 // whose chunks need more is unpacked alone.
 constexpr uint64_t kUnpackMemoryBudget = uint64_t{128} << 20;
@@ -21,6 +21,9 @@ constexpr uint64_t kHeldBlobBudget = uint64_t{32} << 20;
 // first transfer that failed; the others have stopped, and each removed its own partial ".new" file, but
 // files staged whole stay for the caller to remove. Small blobs received whole are in heldBlobs (within its
 // budget) or in the download cache; the caller writes the held ones to the cache should the run fail.
-// patches: for each of files, the patch planned for it or null (or no entries: no patches at all).
+// patches: for each of files, the patch planned for it or null (or no entries: no patches at all). packs: the
+// release's, which carry the blobs of small files in a few requests where the cost rule says so
+// (engine/pack_plan.h); a server without them serves each blob on its own, unannounced.
 bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& files, HeldBlobs& heldBlobs,
-                std::wstring& failure, const std::vector<const FilePatch*>& patches = {});
+                std::wstring& failure, const std::vector<const FilePatch*>& patches = {},
+                const std::vector<ReleasePack>& packs = {});

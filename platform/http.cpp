@@ -38,9 +38,10 @@ constexpr DWORD kStatusPartialContent = 206;
 // Pieces larger than this are read in several calls, so progress and cancellation stay responsive.
 constexpr DWORD kLargestRead = DWORD(1) << 20;
 
-bool send(HINTERNET request, uint64_t offset) {
+bool send(HINTERNET request, uint64_t offset, uint64_t rangeEnd) {
     std::wstring range;
-    if (offset > 0) range = L"Range: bytes=" + std::to_wstring(offset) + L"-";
+    if (offset > 0 || rangeEnd > 0) range = L"Range: bytes=" + std::to_wstring(offset) + L"-";
+    if (rangeEnd > offset) range += std::to_wstring(rangeEnd - 1);
     const wchar_t* headers = range.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : range.c_str();
     if (!WinHttpSendRequest(request, headers, DWORD(range.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) return false;
     return WinHttpReceiveResponse(request, nullptr) != FALSE;
@@ -118,7 +119,7 @@ bool readBody(HINTERNET request, const BodySink& sink, const FetchControl& contr
 
 // Where the body the server sends begins in the whole body, and the whole length; false for any answer the
 // request cannot use.
-bool bodyPlacement(HINTERNET request, uint64_t offset, uint64_t& bodyStart, uint64_t& wholeLength) {
+bool bodyPlacement(HINTERNET request, uint64_t offset, bool ranged, uint64_t& bodyStart, uint64_t& wholeLength) {
     const DWORD status = statusOf(request);
     uint64_t length = 0;
     const bool lengthAnnounced = announcedLength(request, length);
@@ -127,7 +128,7 @@ bool bodyPlacement(HINTERNET request, uint64_t offset, uint64_t& bodyStart, uint
         wholeLength = lengthAnnounced ? length : 0;
         return true;
     }
-    if (status != kStatusPartialContent || offset == 0) return false;
+    if (status != kStatusPartialContent || !ranged) return false;
     uint64_t first = 0, total = 0;
     if (!contentRange(request, first, total) || first != offset) return false;
     bodyStart = offset;
@@ -142,9 +143,10 @@ bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, 
     if (!connection) return false;
     UniqueInternet request(WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                               WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
-    if (!request || !send(request.get(), offset)) return false;
+    if (!request || !send(request.get(), offset, control.rangeEnd)) return false;
     uint64_t bodyStart = 0, wholeLength = 0;
-    if (!bodyPlacement(request.get(), offset, bodyStart, wholeLength)) return false;
+    if (!bodyPlacement(request.get(), offset, offset > 0 || control.rangeEnd > 0, bodyStart, wholeLength))
+        return false;
     uint64_t expectedLength = 0;
     const bool lengthAnnounced = announcedLength(request.get(), expectedLength);
     try {

@@ -16,15 +16,17 @@ struct BodySink {
 };
 
 // What a fetch watches and feeds, both optional: stopped is asked between received pieces (a true stops the
-// fetch, which then fails), and every received piece's length is added to receivedBytes.
+// fetch, which then fails), and every received piece's length is added to receivedBytes. rangeEnd, when not 0,
+// ends the range asked for before it: the bytes [offset, rangeEnd) only (a piece of a pack).
 struct FetchControl {
     std::function<bool()> stopped;
     std::atomic<uint64_t>* receivedBytes = nullptr;
+    uint64_t rangeEnd = 0;
 };
 
-// With offset 0 a plain request, which succeeds only on status 200. With an offset, a Range request for the
-// body from that byte on: a 206 counts only when its Content-Range starts at that offset, and a 200 (a server
-// without ranges) hands the sink the whole body from 0. True only when the whole announced length arrived, the
+// With offset 0 (and no rangeEnd) a plain request, which succeeds only on status 200. With an offset, a Range
+// request for the body from that byte on (up to rangeEnd when given): a 206 counts only when its Content-Range
+// starts at that offset, and a 200 (a server without ranges) hands the sink the whole body from 0. True only when the whole announced length arrived, the
 // sink took every piece and no stop was seen.
 bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, const FetchControl& control);
 

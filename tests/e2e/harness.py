@@ -267,7 +267,7 @@ class Release:
     block_size: the publisher's LZMS block size, when not its default (the blobs' bytes depend on it).
     previous: earlier Releases to make patches from."""
 
-    def __init__(self, folder, version, files, block_size=None, previous=()):
+    def __init__(self, folder, version, files, block_size=None, previous=(), packs=True):
         self.version = version
         self.source_files = dict(files)
         self.source = os.path.join(folder, "source-" + version)
@@ -277,10 +277,34 @@ class Release:
             os.makedirs(os.path.dirname(full), exist_ok=True)
             with open(full, "wb") as f:
                 f.write(data)
-        publish_release(self.source, self.folder, version, block_size, [p.folder for p in previous])
+        publish_release(self.source, self.folder, version, block_size, [p.folder for p in previous], packs)
         with open(os.path.join(self.folder, "manifest.json"), "rb") as f:
             self.manifest = json.loads(f.read().decode("utf-8"))
         self.entries = {entry["path"]: entry for entry in self.manifest["files"]}
+        self.packs = {pack["sha256"]: pack for pack in self.manifest.get("packs", [])}
+
+    def blobs_in_pack(self, pack, first=0, end=None):
+        """The digests of the blobs that the bytes [first, end) of a pack of this release carry whole."""
+        if pack not in self.packs:
+            return []
+        end = self.packs[pack]["size"] if end is None else end
+        csize = {entry["sha256"]: entry["csize"] for entry in self.manifest["files"]}
+        return [blob["sha256"] for blob in self.packs[pack]["blobs"]
+                if blob["offset"] >= first and blob["offset"] + csize[blob["sha256"]] <= end]
+
+    def pack_path(self, pack):
+        return os.path.join(self.folder, "packs", pack + ".pack")
+
+    def pack_request_path(self, pack):
+        return "/maketor/app/packs/" + pack + ".pack"
+
+    def pack_of(self, relative):
+        """The digest of the pack that holds the file's blob, and the blob's offset in it; (None, None) when none."""
+        for digest, pack in self.packs.items():
+            for blob in pack["blobs"]:
+                if blob["sha256"] == self.entries[relative]["sha256"]:
+                    return digest, blob["offset"]
+        return None, None
 
     def blob_path(self, relative):
         return os.path.join(self.folder, "blobs", self.entries[relative]["sha256"] + ".lzms")
@@ -311,8 +335,10 @@ class Release:
         return f"установлено {self.version} в {install_dir}: скачано файлов {len(fetched_paths)}, {kib} КБ"
 
 
-def publish_release(source, release_folder, version, block_size=None, previous_folders=()):
+def publish_release(source, release_folder, version, block_size=None, previous_folders=(), packs=True):
     options = ["--block-size", str(block_size)] if block_size else []
+    if not packs:
+        options += ["--pack-size", "0"]
     for folder in previous_folders:
         options += ["--previous", folder]
     result = subprocess.run([PUBLISH, "release", "--key", DEVELOPMENT_KEY, "--version", version, "--date",
@@ -401,6 +427,7 @@ class TestHost:
         return root
 
     def serve(self, release):
+        self.served = release
         self.server.set_root(release.folder)
         self.server.clear_faults()
         self.server.clear_log()
@@ -668,9 +695,11 @@ class LifecycleTest(unittest.TestCase):
         return InstallFolder(self.id().split(".")[-1].replace("test_", "")[:40], leaf)
 
     @classmethod
-    def make_release(cls, version, files, block_size=None, previous=()):
+    def make_release(cls, version, files, block_size=None, previous=(), packs=True):
+        """packs=False: a release without packs, whose every blob is fetched on its own."""
         cls.release_count = getattr(cls, "release_count", 0) + 1
-        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files, block_size, previous)
+        return Release(os.path.join(cls.workdir, str(cls.release_count)), version, files, block_size, previous,
+                       packs)
 
     def serve(self, release):
         self.host.serve(release)
@@ -681,10 +710,10 @@ class LifecycleTest(unittest.TestCase):
         return standin
 
     def install(self, folder, release, install_dir=None):
-        """An unattended install of the release into the folder; returns the blob requests it made."""
+        """An unattended install of the release into the folder; returns the blobs it fetched (fetched_blobs)."""
         self.serve(release)
         run_setup("/auto", "/dir", install_dir or folder.windows)
-        return self.server.blob_requests()
+        return self.fetched_blobs()
 
     def update(self, folder, release=None):
         if release:
@@ -692,7 +721,13 @@ class LifecycleTest(unittest.TestCase):
         else:
             self.server.clear_log()
         run_setup("/update", "/dir", folder.windows, "/auto")
-        return self.server.blob_requests()
+        return self.fetched_blobs()
+
+    def fetched_blobs(self):
+        """Digests of the blobs the run fetched from the release served, in request order: those asked for on
+        their own, then those that came whole inside the pieces of packs it asked for."""
+        return self.server.blob_requests() + [digest for pack, first, end in self.server.pack_requests()
+                                              for digest in self.host.served.blobs_in_pack(pack, first, end)]
 
     # Assertions over what a successful run leaves ----------------------------------------------------------
     def assert_no_errors(self):

@@ -8,8 +8,9 @@ command line by the demo and the benchmarks:
                     [--slow PATH=SECONDS ...]
 
 Every request path is recorded in order (and appended to --log when given), and so is every Range header
-with the path it came with. A request "Range: bytes=N-" is answered 206 with the body from byte N (416 when N
-is past the end). Faults are set per request path (or for every path with "*"):
+with the path it came with. A request "Range: bytes=N-" is answered 206 with the body from byte N, one with
+"bytes=N-M" with the bytes N to M (416 when N is past the end). --latency delays every answer (milliseconds), as
+a round trip over the internet does. Faults are set per request path (or for every path with "*"):
     ("status", 404 | 500 | ...)   answer with that status and a short body
     ("cut", N)                    send the headers for the whole body, then N bytes of it, then drop the connection
     ("slow", SECONDS)             send the body in small pieces spread over about SECONDS
@@ -46,8 +47,13 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         release = self.server.release
         path = self.path
-        release.record(path)
         fault = release.fault_for(path)
+        first, last = self.byte_range()
+        if fault and fault[0] == "no-range":
+            first = last = None  # ignored: the whole body is sent
+        release.record(path, (first, last))
+        if release.latency:
+            time.sleep(release.latency)
         if fault and fault[0] == "status":
             self.send_small(fault[1], b"fault\n")
             return
@@ -59,18 +65,17 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
         if fault and fault[0] == "answer":
             self.send_whole_body_as(fault[1], body)
             return
-        first = self.range_start()
-        if first is not None:
-            honoured = not (fault and fault[0] == "no-range")
-            release.record_range(path, first, honoured)
-            first = first if honoured else None
+        asked, _ = self.byte_range()
+        if asked is not None:
+            release.record_range(path, asked, first is not None, last)
         if first is not None:
             if first >= len(body):
                 self.send_small(416, b"range not satisfiable\n")
                 return
+            last = len(body) - 1 if last is None else min(last, len(body) - 1)
             self.send_response(206)
-            self.send_header("Content-Range", f"bytes {first}-{len(body) - 1}/{len(body)}")
-            body = body[first:]
+            self.send_header("Content-Range", f"bytes {first}-{last}/{len(body)}")
+            body = body[first : last + 1]
         else:
             self.send_response(200)
         self.send_header("Content-Type", "application/octet-stream")
@@ -93,14 +98,15 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
         else:
             self.wfile.write(body)
 
-    def range_start(self):
-        """N of a "Range: bytes=N-" header, else None."""
+    def byte_range(self):
+        """(N, M) of a "Range: bytes=N-M" header, (N, None) of "bytes=N-", else (None, None)."""
         value = self.headers.get("Range")
-        if value is None:
-            return None
-        if not value.startswith("bytes=") or not value.endswith("-") or not value[6:-1].isdigit():
-            return None
-        return int(value[6:-1])
+        if value is None or not value.startswith("bytes=") or "-" not in value:
+            return None, None
+        first, _, last = value[6:].partition("-")
+        if not first.isdigit() or not (last.isdigit() or last == "") or (last and int(last) < int(first)):
+            return None, None
+        return int(first), int(last) if last else None
 
     def send_small(self, status, body):
         self.send_response(status)
@@ -153,11 +159,13 @@ class QuietThreadingHTTPServer(http.server.ThreadingHTTPServer):
 class ReleaseServer:
     """A threaded HTTPS server over one release folder, started and stopped by the caller."""
 
-    def __init__(self, root, cert_file, key_file, port, log_file=None):
+    def __init__(self, root, cert_file, key_file, port, log_file=None, latency=0.0):
         self.root = os.path.abspath(root)
         self.log_file = log_file
+        self.latency = latency  # seconds before every answer
         self._lock = threading.Lock()
         self._paths = []
+        self._byte_ranges = []  # (first, last) sent for each of _paths, (None, None) for a whole body
         self._unknown = []
         self._ranges = []
         self._faults = {}
@@ -180,24 +188,35 @@ class ReleaseServer:
         self._thread.join()
 
     # Request log ---------------------------------------------------------------------------------------------
-    def record(self, path):
+    def record(self, path, byte_range=(None, None)):
         with self._lock:
             self._paths.append(path)
+            self._byte_ranges.append(byte_range)
             if self.log_file:
                 with open(self.log_file, "a", encoding="utf-8") as log:
                     log.write(path + "\n")
 
-    def record_range(self, path, first, honoured):
+    def record_range(self, path, first, honoured, last=None):
         with self._lock:
-            self._ranges.append((path, first, honoured))
+            self._ranges.append((path, first, honoured, last))
             if self.log_file:
                 with open(self.log_file, "a", encoding="utf-8") as log:
-                    log.write(f"{path} Range: bytes={first}-{'' if honoured else ' (ignored)'}\n")
+                    log.write(f"{path} Range: bytes={first}-{'' if last is None else last}"
+                              f"{'' if honoured else ' (ignored)'}\n")
 
     def range_requests(self):
         """(path, first byte, honoured) of every request that carried a Range header, in order."""
         with self._lock:
-            return list(self._ranges)
+            return [(path, first, honoured) for path, first, honoured, _ in self._ranges]
+
+    def pack_requests(self):
+        """(digest, first byte, end) of every request for a pack, in order: (digest, 0, None) for a whole pack,
+        end the byte after the last one sent (None: to the pack's end)."""
+        marker = PREFIX + "packs/"
+        with self._lock:
+            requests = list(zip(self._paths, self._byte_ranges))
+        return [(path[len(marker) : -len(".pack")], first or 0, None if last is None else last + 1)
+                for path, (first, last) in requests if path.startswith(marker) and path.endswith(".pack")]
 
     def record_unknown(self, path):
         with self._lock:
@@ -224,6 +243,7 @@ class ReleaseServer:
     def clear_log(self):
         with self._lock:
             self._paths.clear()
+            self._byte_ranges.clear()
             self._unknown.clear()
             self._ranges.clear()
 
@@ -268,8 +288,10 @@ def main():
     parser.add_argument("--log")
     parser.add_argument("--slow", action="append", default=[], metavar="PATH=SECONDS",
                         help="send the body of this request path slowly, spread over about SECONDS")
+    parser.add_argument("--latency", type=float, default=0, metavar="MILLISECONDS",
+                        help="wait this long before every answer")
     args = parser.parse_args()
-    server = ReleaseServer(args.root, args.cert, args.key, args.port, args.log)
+    server = ReleaseServer(args.root, args.cert, args.key, args.port, args.log, args.latency / 1000)
     for slow in args.slow:
         path, _, seconds = slow.rpartition("=")
         if not path or not seconds:

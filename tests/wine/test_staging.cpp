@@ -13,6 +13,7 @@
 
 #include "engine/blob_transfer.h"
 #include "engine/transfer_pool.h"
+#include "engine/transfers_in_flight.h"
 #include "platform/crypto.h"
 #include "platform/lzms_container.h"
 #include "platform/text.h"
@@ -166,7 +167,7 @@ TEST_F(Staging, EveryFileIsStagedWholeWithAFewTransfersInFlight) {
     EXPECT_EQ(bytesDone.load(), blobBytes);
     EXPECT_EQ(host.requested.size(), files.size()) << "each blob fetched once";
     EXPECT_GT(host.mostInFlight, 1u);
-    EXPECT_LE(host.mostInFlight, kTransfersInFlight);
+    EXPECT_LE(host.mostInFlight, kTransfersForSmallBlobs);
 }
 
 TEST_F(Staging, FilesOfTheSameContentShareOneBlob) {
@@ -207,14 +208,14 @@ TEST_F(Staging, TheFirstFailureIsReportedAndStopsTheOtherTransfers) {
     host.afterFirstPiece = [&](const std::string& path, const FetchControl& control) {
         if (path != failing) return holdUntilStopped(control);
         // Fails once the three others are in flight, so that they are the ones to stop.
-        EXPECT_TRUE(host.waitFor([&] { return host.inFlight == kTransfersInFlight; }));
+        EXPECT_TRUE(host.waitFor([&] { return host.inFlight == kTransfersForSmallBlobs; }));
         return false;
     };
     EXPECT_FALSE(stage());
     EXPECT_EQ(failure, L"Не скачан dir2\\f2.bin — проверьте интернет и повторите.");
-    EXPECT_EQ(host.requested.size(), kTransfersInFlight) << "no file is started after the failure";
+    EXPECT_EQ(host.requested.size(), kTransfersForSmallBlobs) << "no file is started after the failure";
     EXPECT_EQ(stagedCount(), 0u) << "no transfer in flight staged a file";
-    for (size_t i = 0; i < kTransfersInFlight; ++i) {
+    for (size_t i = 0; i < kTransfersForSmallBlobs; ++i) {
         const std::wstring part =
             at(std::wstring(downloadCacheName) + L"\\" + toUtf16(files[i].sha256) + L".lzms.part");
         EXPECT_EQ(readFileBytes(part).size(), files[i].csize / 2) << "the half received is kept for the retry";
@@ -223,7 +224,7 @@ TEST_F(Staging, TheFirstFailureIsReportedAndStopsTheOtherTransfers) {
 
 TEST_F(Staging, ACancelStopsEveryTransferInFlight) {
     host.afterFirstPiece = [&](const std::string&, const FetchControl& control) {
-        if (host.waitFor([&] { return host.inFlight == kTransfersInFlight || cancelRequested.load(); }))
+        if (host.waitFor([&] { return host.inFlight == kTransfersForSmallBlobs || cancelRequested.load(); }))
             cancelRequested.store(true);
         return holdUntilStopped(control);
     };
@@ -231,7 +232,7 @@ TEST_F(Staging, ACancelStopsEveryTransferInFlight) {
     EXPECT_FALSE(stage());
     EXPECT_LT(GetTickCount() - started, kPatienceMs) << "the transfers ended at the cancel, not at their patience";
     EXPECT_EQ(failure, L"Установка отменена.");
-    EXPECT_EQ(host.requested.size(), kTransfersInFlight);
+    EXPECT_EQ(host.requested.size(), kTransfersForSmallBlobs);
     EXPECT_EQ(stagedCount(), 0u);
 }
 
