@@ -167,8 +167,10 @@ bool deliver(Staging& staging, size_t group, std::string& blob) {
 // it would have fetched are no longer to come.
 void fetchRestAsBlobs(Staging& staging, size_t piece, size_t firstBlob) {
     const std::vector<size_t>& groups = staging.groupsOfFetch[piece];
-    if (firstBlob == 0 && staging.run.bytesTotal) staging.run.bytesTotal->fetch_sub(staging.packFetches[piece].bytesInVain);
-    for (size_t blob = firstBlob; blob < groups.size(); ++blob) staging.work.push_back(Work{Work::Group, groups[blob], {}});
+    if (firstBlob == 0 && staging.run.bytesTotal)
+        staging.run.bytesTotal->fetch_sub(staging.packFetches[piece].bytesInVain);
+    for (size_t blob = firstBlob; blob < groups.size(); ++blob)
+        staging.work.push_back(Work{Work::Group, groups[blob], {}});
 }
 
 void receivePiece(Staging& staging, size_t piece) {

@@ -283,6 +283,11 @@ class Release:
         self.entries = {entry["path"]: entry for entry in self.manifest["files"]}
         self.packs = {pack["sha256"]: pack for pack in self.manifest.get("packs", [])}
 
+    def packs_of(self, paths):
+        """The digests of the packs that hold a blob of one of the files."""
+        digests = {self.entries[p]["sha256"] for p in paths}
+        return sorted(d for d, pack in self.packs.items() if any(b["sha256"] in digests for b in pack["blobs"]))
+
     def blobs_in_pack(self, pack, first=0, end=None):
         """The digests of the blobs that the bytes [first, end) of a pack of this release carry whole."""
         if pack not in self.packs:
@@ -725,9 +730,27 @@ class LifecycleTest(unittest.TestCase):
 
     def fetched_blobs(self):
         """Digests of the blobs the run fetched from the release served, in request order: those asked for on
-        their own, then those that came whole inside the pieces of packs it asked for."""
+        their own, then those that came whole inside the pieces of packs it asked for (those it needed, and
+        any the cost rule let it fetch in vain between them)."""
         return self.server.blob_requests() + [digest for pack, first, end in self.server.pack_requests()
                                               for digest in self.host.served.blobs_in_pack(pack, first, end)]
+
+    def assert_fetched(self, expected):
+        """The run fetched the blobs expected (digests), each once: on their own, or inside pieces of packs that
+        begin and end with one of them; only blobs between those ends came in vain."""
+        alone = self.server.blob_requests()
+        pieces = [self.host.served.blobs_in_pack(*piece) for piece in self.server.pack_requests()]
+        self.assertTrue(all(piece and piece[0] in expected and piece[-1] in expected for piece in pieces), pieces)
+        fetched = alone + [digest for piece in pieces for digest in piece]
+        self.assertEqual(sorted(d for d in fetched if d in expected), sorted(expected))
+
+    def fetched_bytes(self):
+        """The blob and pack bytes the run was sent: its summary line's kilobytes, but for patches."""
+        release = self.host.served
+        csize = {entry["sha256"]: entry["csize"] for entry in release.manifest["files"]}
+        return (sum(csize[d] for d in self.server.blob_requests())
+                + sum((release.packs[pack]["size"] if end is None else end) - first
+                      for pack, first, end in self.server.pack_requests()))
 
     # Assertions over what a successful run leaves ----------------------------------------------------------
     def assert_no_errors(self):

@@ -177,5 +177,20 @@ class NginxServer:
         marker = PREFIX + "blobs/"
         return [p[len(marker):-len(".lzms")] for p in self.requests() if p.startswith(marker) and p.endswith(".lzms")]
 
+    def pack_requests(self):
+        """(digest, first byte, end) of every pack answered, in order: (digest, 0, None) for a whole pack, end the
+        byte after the last one asked for (None: to the pack's end)."""
+        marker = PREFIX + "packs/"
+        found = []
+        for entry in self.entries():
+            if not (entry.path.startswith(marker) and entry.path.endswith(".pack") and entry.status in (200, 206)):
+                continue
+            first, end = 0, None
+            if entry.status == 206:
+                start, _, last = entry.range[len("bytes="):].partition("-")
+                first, end = int(start), int(last) + 1 if last else None
+            found.append((entry.path[len(marker) : -len(".pack")], first, end))
+        return found
+
     def clear_log(self):
         self._log_start = os.path.getsize(self.log_file)

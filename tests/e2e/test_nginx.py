@@ -1,7 +1,7 @@
 """Releases served by nginx with the vendor's configuration, tools/nginx/maketor-downloads.conf, as a vendor
-serves them: what the configuration answers (TLS, keep-alive, Range, caching, nothing else), and an install and
-an update with the real setup program under Wine through it, and an update that resumes a partly received blob
-with a Range request."""
+serves them: what the configuration answers (TLS, keep-alive, Range, caching of blobs, patches and packs,
+nothing else), and an install (through packs) and an update with the real setup program under Wine through it,
+and an update that resumes a partly received blob with a Range request."""
 import hashlib
 import http.client
 import os
@@ -94,6 +94,24 @@ class NginxDownloadHost(LifecycleTest):
                 self.assertEqual(get(path)[0].status, 404)
         shutil.rmtree(patches)
 
+        # Packs, named by their digest too, are kept as long; a piece of one is asked for with a bounded range.
+        pack = next(iter(self.v1.packs))
+        with open(self.v1.pack_path(pack), "rb") as f:
+            pack_bytes = f.read()
+        pack_path = self.v1.pack_request_path(pack)
+        response, body = get(pack_path)
+        self.assertEqual((response.status, body, response.getheader("Cache-Control")), (200, pack_bytes, IMMUTABLE))
+        response, body = get(pack_path, {"Range": "bytes=100-199"})
+        self.assertEqual((response.status, body, response.getheader("Content-Range")),
+                         (206, pack_bytes[100:200], f"bytes 100-199/{len(pack_bytes)}"))
+        self.assertEqual(response.getheader("Cache-Control"), IMMUTABLE)
+        with open(self.v1.pack_path(pack) + ".tmp-1-2", "wb") as f:
+            f.write(b"half a pack")
+        for path in ("/maketor/app/packs/", pack_path + ".tmp-1-2", "/maketor/app/packs/" + "0" * 64 + ".lzms"):
+            with self.subTest(path=path):
+                self.assertEqual(get(path)[0].status, 404)
+        os.remove(self.v1.pack_path(pack) + ".tmp-1-2")
+
         # Nothing but the release: no listings, no temporary files of a publishing run, no other methods.
         with open(os.path.join(self.v1.folder, "blobs", "partial.lzms.tmp-1-2"), "wb") as f:
             f.write(b"half a blob")
@@ -120,6 +138,8 @@ class NginxDownloadHost(LifecycleTest):
         self.assert_installed(folder, self.v1, selection, fetched)
         install_entries = self.server.entries()
         self.assertEqual({entry.status for entry in install_entries}, {200})
+        self.assertEqual(sorted(self.server.pack_requests()), [(pack, 0, None) for pack in self.v1.packs_of(fetched)],
+                         "the first install through the packs of its components, whole")
         self.assertGreater(max(entry.connection_requests for entry in install_entries), 1,
                            "WinHTTP kept its connection to nginx for more than one request")
 
@@ -127,10 +147,17 @@ class NginxDownloadHost(LifecycleTest):
         changed = ["maketor.exe", "data/catalog.json", "data/new/added.bin"]
         self.assertEqual(sorted(requested), sorted(self.v2.entries[p]["sha256"] for p in changed))
         self.assert_installed(folder, self.v2, selection, changed)
-        # Whole blobs, each once: nothing was asked again or in parts.
-        blobs = [entry for entry in self.server.entries() if entry.path.startswith("/maketor/app/blobs/")]
-        self.assertEqual(sorted((entry.status, entry.bytes_sent) for entry in blobs),
-                         sorted((200, self.v2.entries[p]["csize"]) for p in changed))
+        # Whole blobs or the pieces of packs that carry them, each once: nothing was asked again.
+        sent = 0
+        for entry in self.server.entries():
+            if entry.path.startswith("/maketor/app/blobs/"):
+                self.assertEqual(entry.status, 200)
+            elif entry.path.startswith("/maketor/app/packs/"):
+                self.assertEqual(entry.status, 206, "a piece of a pack for a few files")
+            else:
+                continue
+            sent += entry.bytes_sent
+        self.assertEqual(sent, sum(self.v2.entries[p]["csize"] for p in changed), "and nothing else")
 
 
     def test_update_resumes_a_partly_received_blob(self):

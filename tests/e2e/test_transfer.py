@@ -45,18 +45,19 @@ def cached_blobs(folder, release):
 
 
 class Retry(LifecycleTest):
-    """A first install that fails, then its retry."""
+    """A first install that fails, then its retry. The releases have no packs: every blob comes on its own, the
+    way large files and small updates fetch theirs (test_packs.py has the same faults inside packs)."""
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
         forty = {f"data/part{i:02d}.bin": noise(30_000 if i != 29 else 300_000, f"part{i}") for i in range(40)}
-        cls.forty = cls.make_release("2.0.0", forty)
+        cls.forty = cls.make_release("2.0.0", forty, packs=False)
         cls.small = cls.make_release("2.1.0", {
             "maketor.exe": noise(50_000, "exe"),
             BIG: noise(1_300_000, "big"),
             "data/notes.txt": text_bytes(20_000, "notes"),
-        })
+        }, packs=False)
 
     def install_with_fault(self, folder, release, path, fault):
         """An unattended install while the server answers path with the fault; returns the blob requests."""
@@ -187,15 +188,15 @@ def kill_setup():
 
 class AllOrNothing(LifecycleTest):
     """An update of 20 changed files that fails or is killed before its commit leaves the installation as it
-    was; the next run completes it."""
+    was; the next run completes it. Without packs, so that each changed file is a request of its own."""
 
     CHANGED = [f"lib/f{i:02d}.bin" for i in range(20)]
 
     @classmethod
     def setUpClass(cls):
         super().setUpClass()
-        cls.v1 = cls.make_release("3.0.0", {p: noise(20_000, p + " v1") for p in cls.CHANGED})
-        cls.v2 = cls.make_release("3.1.0", {p: noise(40_000, p + " v2") for p in cls.CHANGED})
+        cls.v1 = cls.make_release("3.0.0", {p: noise(20_000, p + " v1") for p in cls.CHANGED}, packs=False)
+        cls.v2 = cls.make_release("3.1.0", {p: noise(40_000, p + " v2") for p in cls.CHANGED}, packs=False)
 
     def setUp(self):
         super().setUp()

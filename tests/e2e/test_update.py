@@ -37,12 +37,12 @@ class Update(TwoReleases):
         wait_until(lambda: "/maketor/app/manifest.sig" in self.server.requests(), 60, "the update's manifest")
         time.sleep(1.5)
         self.assertEqual(folder.files(), installed, "the update went on while the application was open")
-        self.assertEqual(self.server.blob_requests(), [])
+        self.assertEqual(self.fetched_blobs(), [])
         standin.close()
         wait_for_setup_to_finish()
 
         changed = ["maketor.exe", "data/catalog.json", "data/new/added.bin"]
-        self.assertEqual(sorted(self.server.blob_requests()), sorted(self.v2.entries[p]["sha256"] for p in changed))
+        self.assertEqual(sorted(self.fetched_blobs()), sorted(self.v2.entries[p]["sha256"] for p in changed))
         self.assert_installed(folder, self.v2, selection, changed)
         self.assertNotIn("images", folder.folders())  # the dropped file's folder is gone with it
 

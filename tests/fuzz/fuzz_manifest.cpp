@@ -2,15 +2,22 @@
 // parsed as the manifest text itself; any other becomes the paths of a manifest shaped like a real one (one
 // path a line, valid sizes and digests), so that mutations reach the path rules and the twin check rather
 // than dying in the JSON syntax. A line may carry a "patches" value after a tab (its JSON text), so that the
-// patches rules see mutations too.
+// patches rules see mutations too. A line that begins with a tab is the manifest's "packs" value instead; the
+// files' digests are "a...a" followed by their line number in 8 hex digits, their csize the line number + 1, so
+// that packs can name them. The blobs of a well-formed pack of at most 1 MiB are then cut out of a body of its
+// size, in pieces whose length the input chooses, as the client cuts a pack that arrives.
 #include "engine/file_name_case.h"
 #include "engine/manifest.h"
+#include "engine/pack_cut.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <set>
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -20,27 +27,83 @@ void check(bool condition) {
     if (!condition) std::abort();
 }
 
+// Text that is not JSON stands for itself, as a string value.
+nlohmann::json jsonOrText(const std::string& text) {
+    nlohmann::json value = nlohmann::json::parse(text, nullptr, false);
+    return value.is_discarded() ? nlohmann::json(text) : value;
+}
+
+std::string fileDigest(size_t line) {
+    char number[9];
+    std::snprintf(number, sizeof number, "%08zx", line);
+    return std::string(56, 'a') + number;
+}
+
 std::string manifestWithPaths(const std::string& lines) {
     nlohmann::json files = nlohmann::json::array();
+    nlohmann::json packs;
     size_t start = 0;
-    while (start <= lines.size()) {
+    for (size_t number = 0; start <= lines.size(); ++number) {
         size_t end = lines.find('\n', start);
         if (end == std::string::npos) end = lines.size();
         const std::string line = lines.substr(start, end - start);
-        const size_t tab = line.find('\t');
-        nlohmann::json file = {{"path", line.substr(0, tab)}, {"size", end - start},
-                               {"sha256", std::string(64, 'a')}, {"csize", 1}, {"csha256", std::string(64, 'b')}};
-        if (tab != std::string::npos) {
-            // Text that is not JSON stands for itself, as a string value.
-            nlohmann::json patches = nlohmann::json::parse(line.substr(tab + 1), nullptr, false);
-            file["patches"] = patches.is_discarded() ? nlohmann::json(line.substr(tab + 1)) : patches;
-        }
-        files.push_back(std::move(file));
         start = end + 1;
+        const size_t tab = line.find('\t');
+        if (tab == 0) {
+            packs = jsonOrText(line.substr(1));
+            continue;
+        }
+        nlohmann::json file = {{"path", line.substr(0, tab)}, {"size", line.size()}, {"sha256", fileDigest(number)},
+                               {"csize", number + 1}, {"csha256", std::string(64, 'b')}};
+        if (tab != std::string::npos) file["patches"] = jsonOrText(line.substr(tab + 1));
+        files.push_back(std::move(file));
     }
-    const nlohmann::json manifest = {{"app", "maketor"}, {"version", "1.0"}, {"files", files}};
+    nlohmann::json manifest = {{"app", "maketor"}, {"version", "1.0"}, {"files", files}};
+    if (!packs.is_null()) manifest["packs"] = packs;
     // Bytes that are not UTF-8 reach the parser as replacement characters, as a JSON writer would send them.
     return manifest.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Packs are either all well formed or all set aside; a well-formed one places each blob of a file once, inside it,
+// in order, and its blobs cut out of a body of its size are each of their length.
+void checkPacks(const Manifest& manifest, const std::string& input) {
+    check(manifest.packsProblem.empty() || manifest.packs.empty());
+    std::map<std::string, uint64_t> csizeOf;
+    for (const ManifestFile& file : manifest.files) csizeOf.emplace(file.sha256, file.csize);
+    std::set<std::string> placed;
+    for (const ReleasePack& pack : manifest.packs) {
+        uint64_t end = 0;
+        PackCut cut;
+        for (const PackedBlob& blob : pack.blobs) {
+            check(csizeOf.count(blob.sha256) == 1 && csizeOf[blob.sha256] == blob.csize);
+            check(placed.insert(blob.sha256).second);
+            check(blob.offset >= end && blob.csize <= pack.size && blob.offset <= pack.size - blob.csize);
+            end = blob.offset + blob.csize;
+            cut.blobs.push_back(PackCut::Extent{blob.offset, blob.csize});
+        }
+        if (pack.size > (uint64_t(1) << 20)) continue;
+        std::vector<uint64_t> received(cut.blobs.size(), 0);
+        size_t done = 0;
+        PackCutReceiver receiver;
+        receiver.bytes = [&](size_t blob, const uint8_t*, size_t size) {
+            check(blob == done);
+            received[blob] += size;
+            return true;
+        };
+        receiver.done = [&](size_t blob) {
+            check(blob == done && received[blob] == cut.blobs[blob].size);
+            ++done;
+            return true;
+        };
+        const std::vector<uint8_t> body(size_t(pack.size), 0);
+        for (uint64_t at = 0, step = 0; at < pack.size; ++step) {
+            const size_t piece = size_t(std::min<uint64_t>(1 + uint8_t(input[step % input.size()]) * 37, pack.size - at));
+            const std::vector<uint8_t> exact(body.begin() + at, body.begin() + at + piece);  // exactly sized
+            check(cutPackPiece(cut, exact.data(), exact.size(), receiver));
+            at += piece;
+        }
+        check(isPackCutWhole(cut) && cut.position == pack.size);
+    }
 }
 
 }  // namespace
@@ -70,5 +133,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         }
         check(identities.insert(manifestPathIdentity(file.path)).second);
     }
+    checkPacks(manifest, input);
     return 0;
 }

@@ -50,8 +50,8 @@ TEST(ManifestOfOlderCopies, TakesAReleaseWithPatchesAndPacksAsTheSameFiles) {
     application.replace(5000, 9, "changed!!");
     writeText(scratch / "v2" / "maketor.exe", application);
     ASSERT_EQ(publish(scratch / "v1", scratch / "release-1", "1.0", ""), 0);
-    ASSERT_EQ(publish(scratch / "v2", scratch / "release-2", "2.0", "--previous '" + (scratch / "release-1").string() + "'"),
-              0);
+    const std::string previous = "--previous '" + (scratch / "release-1").string() + "'";
+    ASSERT_EQ(publish(scratch / "v2", scratch / "release-2", "2.0", previous), 0);
     ASSERT_EQ(publish(scratch / "v2", scratch / "release-2-alone", "2.0", "--pack-size 0"), 0);
     const std::string withBoth = readText(scratch / "release-2" / "manifest.json");
     ASSERT_NE(withBoth.find("\"patches\""), std::string::npos) << withBoth;

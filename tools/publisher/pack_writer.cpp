@@ -101,7 +101,8 @@ nlohmann::ordered_json packsJson(const std::vector<ReleasePack>& packs) {
         nlohmann::ordered_json blobs = nlohmann::ordered_json::array();
         for (const PackedBlob& blob : pack.blobs)
             blobs.push_back(nlohmann::ordered_json{{"sha256", blob.sha256}, {"offset", blob.offset}});
-        list.push_back(nlohmann::ordered_json{{"sha256", pack.sha256}, {"size", pack.size}, {"blobs", std::move(blobs)}});
+        list.push_back(
+            nlohmann::ordered_json{{"sha256", pack.sha256}, {"size", pack.size}, {"blobs", std::move(blobs)}});
     }
     return list;
 }
