@@ -12,9 +12,11 @@
 #include <vector>
 
 #include "engine/blob_transfer.h"
+#include "engine/pack_plan.h"
 #include "engine/transfer_pool.h"
 #include "engine/transfers_in_flight.h"
 #include "platform/crypto.h"
+#include "platform/file_system.h"
 #include "platform/lzms_container.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -47,6 +49,7 @@ struct FakeHost {
     std::condition_variable changed;
     std::vector<std::string> requested;
     std::vector<std::string> completed;
+    bool ignoresRanges = false;
     unsigned inFlight = 0;
     unsigned mostInFlight = 0;
     // Called after the first piece went out; false fails the request there.
@@ -70,16 +73,21 @@ struct FakeHost {
         return delivered;
     }
 
+    // The bytes [offset, rangeEnd) of the body, or all of it from a server that ignores ranges.
     bool deliver(const std::string& path, uint64_t offset, const BodySink& sink, const FetchControl& control) {
         const auto body = bodies.find(path);
-        if (body == bodies.end() || offset != 0 || !sink.start(0, body->second.size())) return false;
-        const auto* bytes = reinterpret_cast<const uint8_t*>(body->second.data());
-        const size_t half = body->second.size() / 2;
+        if (body == bodies.end()) return false;
+        if (ignoresRanges) offset = 0;
+        const uint64_t end = control.rangeEnd && !ignoresRanges ? control.rangeEnd : body->second.size();
+        if (offset > end || end > body->second.size() || !sink.start(offset, body->second.size())) return false;
+        const auto* bytes = reinterpret_cast<const uint8_t*>(body->second.data()) + offset;
+        const size_t length = size_t(end - offset);
+        const size_t half = length / 2;
         if (!sink.piece(bytes, half)) return false;
         if (afterFirstPiece && !afterFirstPiece(path, control)) return false;
         Sleep(5);  // long enough for the transfers to overlap
         if (control.stopped && control.stopped()) return false;
-        return sink.piece(bytes + half, body->second.size() - half);
+        return sink.piece(bytes + half, length - half);
     }
 
     // Waits until condition holds (checked under the lock), at most kPatienceMs.
@@ -234,6 +242,74 @@ TEST_F(Staging, ACancelStopsEveryTransferInFlight) {
     EXPECT_EQ(failure, L"Установка отменена.");
     EXPECT_EQ(host.requested.size(), kTransfersForSmallBlobs);
     EXPECT_EQ(stagedCount(), 0u);
+}
+
+// The 24 blobs in one pack, as the publisher makes it.
+ReleasePack packOf(const std::vector<ManifestFile>& files, FakeHost& host) {
+    ReleasePack pack;
+    std::string bytes;
+    for (const ManifestFile& file : files) {
+        pack.blobs.push_back(PackedBlob{file.sha256, bytes.size(), file.csize, file.csha256});
+        bytes += host.bodies[blobRequestOf(file)];
+    }
+    pack.sha256 = sha256Of(bytes);
+    pack.size = bytes.size();
+    host.bodies[toUtf8(packRequestPath(pack))] = bytes;
+    return pack;
+}
+
+TEST_F(Staging, BlobsComeOutOfAPackHoweverTheServerAnswers) {
+    const std::vector<ReleasePack> packs{packOf(files, host)};
+    const std::string packPath = toUtf8(packRequestPath(packs[0]));
+    struct Case {
+        const char* name;
+        size_t first, count;  // the files to stage
+        bool ignoresRanges;
+        bool packServed;
+        std::vector<std::string> requests;  // "pack" or "blobs"
+    };
+    const Case cases[] = {
+        {"a first install: the whole pack", 0, 24, false, true, {"pack"}},
+        {"a run of files: a piece of the pack", 5, 7, false, true, {"pack"}},
+        {"a piece, from a server without ranges", 5, 7, true, true, {"pack"}},
+        {"a server without the pack: each blob alone", 5, 7, false, false, {"pack", "blobs"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        deleteTree(installDir);
+        createFolderTree(installDir);
+        host.requested.clear();
+        host.ignoresRanges = c.ignoresRanges;
+        const std::string packBody = host.bodies[packPath];
+        if (!c.packServed) host.bodies.erase(packPath);
+        fileList.assign({});
+        uint64_t blobBytes = 0;
+        for (size_t i = c.first; i < c.first + c.count; ++i) {
+            fileList.push_back(&files[i]);
+            blobBytes += files[i].csize;
+        }
+        bytesDone = 0;
+        bytesTotal = blobBytes;
+        failure.clear();
+        HeldBlobs held;
+        held.budgetBytes = kHeldBlobBudget;
+        ASSERT_TRUE(stageFiles(run, fileList, held, failure, {}, packs)) << toUtf8(failure);
+        host.bodies[packPath] = packBody;
+        for (size_t i = c.first; i < c.first + c.count; ++i)
+            EXPECT_EQ(readFileBytes(stagedPath(i)), contents[i]) << files[i].path;
+        std::vector<std::string> kinds;
+        for (const std::string& path : host.requested) {
+            const std::string kind = path == packPath ? "pack" : "blobs";
+            if (kinds.empty() || kinds.back() != kind) kinds.push_back(kind);
+        }
+        EXPECT_EQ(kinds, c.requests);
+        if (c.requests.back() == "blobs") {
+            EXPECT_EQ(host.requested.size(), c.count + 1);
+        }
+        // The piece's bytes count, those a server without ranges sends around it do not.
+        EXPECT_EQ(bytesDone.load(), blobBytes);
+        EXPECT_EQ(bytesTotal.load(), blobBytes) << "the blobs lie back to back: nothing in vain";
+    }
 }
 
 }  // namespace
