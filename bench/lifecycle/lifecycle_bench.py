@@ -53,10 +53,10 @@ class Bench:
         self.wine_start = wine_start_seconds()
         print(f"Wine start (median of 5 starts of a tiny program): {self.wine_start:.2f} s")
 
-    def release(self, version, files):
+    def release(self, version, files, packs=True):
         self.count += 1
         started = time.monotonic()
-        release = Release(os.path.join(self.workdir, str(self.count)), version, files)
+        release = Release(os.path.join(self.workdir, str(self.count)), version, files, packs=packs)
         print(f"  (published {len(files)} files in {time.monotonic() - started:.1f} s)")
         return release
 
@@ -101,16 +101,62 @@ class Bench:
         self.staging_breakdown(release)
 
     def many_files(self):
-        print("\n== 2,000 files of 4 KiB against one file of 8 MiB (goal: many within 1.5 x one)")
-        many = self.release("1.0.0", {f"many/{i // 100:02d}/f{i:04d}.bin": noise(4096, f"m{i}") for i in range(2000)})
+        print("\n== 2,000 files of 4 KiB against one file of 8 MiB, then an update of 100 of them against one file of "
+              "their size (goals: many within 1.5 x one, and 2.0 x with 50 ms added to every answer)")
+        paths = [f"many/{i // 100:02d}/f{i:04d}.bin" for i in range(2000)]
+        files = {path: noise(4096, f"m{i}") for i, path in enumerate(paths)}
+        changed = {path: noise(4096, "v2 " + path) for path in paths[7::20]}
+        many = self.release("1.0.0", files)
+        many_next = self.release("1.1.0", dict(files, **changed))
+        without_packs = self.release("1.0.0", files, packs=False)
         one = self.release("1.0.0", {"one/file.bin": noise(8 * MIB, "one")})
-        many_seconds = self.install(self.folder("many"), many)
-        one_seconds = self.install(self.folder("one"), one)
-        print(f"2,000 x 4 KiB: {many_seconds:.2f} s; 1 x 8 MiB: {one_seconds:.2f} s; "
-              f"ratio {many_seconds / one_seconds:.2f} (goal <= 1.5); "
-              f"beyond the Wine start: {many_seconds - self.wine_start:.2f} s vs {one_seconds - self.wine_start:.2f} s")
+        small = self.release("1.0.0", {"one/file.bin": noise(len(changed) * 4096, "small")})
+        small_next = self.release("1.1.0", {"one/file.bin": noise(len(changed) * 4096, "small v2")})
+        sizes = ", ".join(f"{pack['size'] / MB:.1f}" for pack in many.packs.values())
+        print(f"  the 2,000 files' release has {len(many.packs)} packs, of {sizes} MB")
+        for latency in (0, 50):
+            self.host.server.latency = latency / 1000
+            print(f"-- {latency} ms added to every answer by the test server (median of 3, runs interleaved)")
+            installs = {"many": [], "one": []}
+            updates = {"many": [], "one": []}
+            for _ in range(3):
+                installs["many"].append(self.counted(lambda: self.install(self.folder("many"), many)))
+                installs["one"].append(self.counted(lambda: self.install(self.folder("one"), one)))
+                updates["many"].append(self.counted_update(self.folder("many-update"), many, many_next))
+                updates["one"].append(self.counted_update(self.folder("one-update"), small, small_next))
+            self.print_pair("first install: 2,000 x 4 KiB", installs["many"], "1 x 8 MiB", installs["one"],
+                            1.5 if latency == 0 else 2.0)
+            self.print_pair("update of 100 of 2,000 x 4 KiB", updates["many"], "of 1 x 400 KiB", updates["one"], None)
+            seconds, requests, sent = self.counted(lambda: self.install(self.folder("without-packs"), without_packs))
+            print(f"  for scale, the first install of a release without packs: {seconds:.2f} s, {requests}")
+        self.host.server.latency = 0
         print("where the staging of the 2,000 files goes (in process, bench_staging.exe):")
         self.staging_breakdown(many)
+
+    def counted(self, action):
+        """Runs an install or update; returns its seconds, a text of the requests it made and the bytes sent."""
+        seconds = action()
+        server = self.host.server
+        requests = server.requests()
+        packs, blobs = len(server.pack_requests()), len(server.blob_requests())
+        text = f"{len(requests)} requests ({packs} for packs, {blobs} for blobs, {len(requests) - packs - blobs} other)"
+        pack_bytes = sum((self.host.served.packs[p]["size"] if end is None else end) - first
+                         for p, first, end in server.pack_requests())
+        return seconds, text, pack_bytes
+
+    def counted_update(self, folder, first, second):
+        self.install(folder, first)
+        self.host.serve(second)
+        return self.counted(lambda: self.update(folder))
+
+    def print_pair(self, name, runs, other_name, other_runs, goal):
+        seconds = statistics.median(run[0] for run in runs)
+        other = statistics.median(run[0] for run in other_runs)
+        goal_text = f" (goal <= {goal})" if goal else ""
+        print(f"  {name}: {seconds:.2f} s, {runs[0][1]}, {runs[0][2] / 1024:.0f} KiB of packs")
+        print(f"  {other_name}: {other:.2f} s, {other_runs[0][1]}")
+        print(f"  ratio {seconds / other:.2f}{goal_text}; beyond the Wine start: {seconds - self.wine_start:.2f} s "
+              f"vs {other - self.wine_start:.2f} s")
 
     def staging_breakdown(self, release):
         self.host.serve(release)
