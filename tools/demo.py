@@ -167,6 +167,7 @@ class Demo:
         self.releases = {}
         self.log_mark = 0  # setup log lines before the current phase
         self.request_phases = {}  # index of the first request of a phase -> what the phase is
+        self.published_packs = {}  # version -> the manifest's packs
 
     # Preparation -----------------------------------------------------------------------------------------------
     def prepare_output(self):
@@ -213,6 +214,8 @@ class Demo:
             files = dict(files, **{"setup.exe": f.read()})
         self.check_published_signature(files["setup.exe"])
         self.releases[version] = files
+        with open(os.path.join(self.release_folder, "manifest.json"), encoding="utf-8") as f:
+            self.published_packs[version] = json.load(f).get("packs", [])
         total = sum(len(data) for data in files.values())
         say(f"{version}: {len(files)} files, {total / 2**20:.1f} MiB, from {os.path.relpath(source, REPO)}/")
         for relative in sorted(files):
@@ -316,7 +319,8 @@ class Demo:
 
         window.click(INSTALL_MAIN, '"Установить"')
         window.wait_for_pixel(INSTALL_MAIN_LEFT, WHITE, 20, "the Progress screen")
-        self.shoot_slow_transfer(window, mark, "install-progress", "Progress: the bar and the file being fetched")
+        self.shoot_during_slow_transfer(window, mark, "install-progress",
+                                        "Progress: the bar and the file being fetched")
         self.close_after_run(window, process, "установлено ", (FINISHED_MAIN_LEFT, FINISHED_CLOSE), "install-finished",
                              'Finished: "Готово!", version and folder, "Запустить"/"Закрыть"')
 
@@ -325,6 +329,7 @@ class Demo:
             raise DemoFailure("the install left no uninstall entry in the registry")
         self.install_dir = values["InstallLocation"]
         self.check_installed("1.0.0")
+        self.check_install_fetches(mark)
         say(f"installed into {self.install_dir}")
         say(f"   = {self.install_unix()}")
         say("uninstall entry: " + ", ".join(f"{k}={values[k]}" for k in ("DisplayName", "DisplayVersion",
@@ -398,7 +403,7 @@ class Demo:
         expected_blobs = {sha256(new[p]) for p in changed if p not in patches}
         expected_patches = {patch["sha256"] for patch in patches.values()}
         requested = self.requests()[mark:]
-        blobs = {p[len(PREFIX + "blobs/"):-len(".lzms")] for p in requested if p.startswith(PREFIX + "blobs/")}
+        blobs = set(self.blobs_fetched(mark))
         fetched_patches = {p[len(PREFIX + "patches/"):-len(".zst")] for p in requested
                            if p.startswith(PREFIX + "patches/")}
         names = {sha256(data): path for path, data in new.items()}
@@ -421,6 +426,43 @@ class Demo:
         unchanged = len(self.selected(new)) - len(changed)
         say(f"{len(patches)} changed files came as patches ({sizes} bytes for {blob_sizes} bytes of files), "
             f"{len(expected_blobs)} as blobs; {unchanged} unchanged files were not fetched")
+
+    def blobs_fetched(self, mark):
+        """Digests of the blobs fetched since mark: on their own, and whole inside the packs or pieces of packs
+        asked for (resolved with the manifest served now)."""
+        with open(os.path.join(self.release_folder, "manifest.json"), encoding="utf-8") as f:
+            manifest = json.load(f)
+        csize = {entry["sha256"]: entry["csize"] for entry in manifest["files"]}
+        packs = {pack["sha256"]: pack for pack in manifest.get("packs", [])}
+        fetched = []
+        for entry in self.server.entries()[mark:]:
+            if entry.path.startswith(PREFIX + "blobs/"):
+                fetched.append(entry.path[len(PREFIX + "blobs/"):-len(".lzms")])
+            elif entry.path.startswith(PREFIX + "packs/") and entry.status in (200, 206):
+                pack = packs[entry.path[len(PREFIX + "packs/"):-len(".pack")]]
+                first, end = 0, pack["size"]
+                if entry.status == 206:
+                    start, _, last = entry.range[len("bytes="):].partition("-")
+                    first, end = int(start), int(last) + 1 if last else pack["size"]
+                fetched += [blob["sha256"] for blob in pack["blobs"]
+                            if blob["offset"] >= first and blob["offset"] + csize[blob["sha256"]] <= end]
+        return fetched
+
+    def check_install_fetches(self, mark):
+        """The first install took the blobs of small files out of the packs of the components it installs, whole,
+        and fetched only the others on their own; each blob once."""
+        files = self.selected(self.releases["1.0.0"])
+        wanted = sorted({sha256(self.releases["1.0.0"][p]) for p in files})
+        entries = self.server.entries()[mark:]
+        packs = [e for e in entries if e.path.startswith(PREFIX + "packs/")]
+        blobs = [e for e in entries if e.path.startswith(PREFIX + "blobs/")]
+        fetched = self.blobs_fetched(mark)
+        say(f"the install made {len(entries)} requests: {len(packs)} for whole packs, {len(blobs)} for blobs on their "
+            f"own, the rest for the manifest and its signature ({len(files)} files installed)")
+        if not packs or any(e.status != 200 for e in packs):
+            raise DemoFailure("the first install did not fetch whole packs")
+        if sorted(fetched) != wanted:
+            raise DemoFailure("the first install fetched other blobs than its files need, or some twice")
 
     # The uninstall ---------------------------------------------------------------------------------------------
     def uninstall(self):
@@ -510,13 +552,19 @@ class Demo:
             raise DemoFailure('the setup window did not close after "Закрыть"')
         harness.wait_for_setup_to_finish(60)
 
-    def shoot_slow_transfer(self, window, mark, name, what):
-        """Screenshot once the slow blob is a third on its way."""
-        def slow_requested():
+    def shoot_during_slow_transfer(self, window, mark, name, what):
+        """Screenshot while the slow blob is on its way. nginx logs a request when it has ended: once a pack of the
+        install is in the log, the slow blob, asked for with it, is still arriving as long as it is not."""
+        def slow_done():
             return any(path in self.slow_paths for path in self.requests()[mark:])
-        wait_until(slow_requested, 60, "the large file's download")
-        time.sleep(SLOW_SECONDS / 3)
+        wait_until(lambda: any(path.startswith(PREFIX + "packs/") for path in self.requests()[mark:]), 60,
+                   "the install's first pack")
+        time.sleep(0.5)
+        if slow_done():
+            raise DemoFailure("the large file arrived before the install's progress could be shown")
         self.shoot(window, name, what)
+        if slow_done():
+            raise DemoFailure("the install's progress shot may show its end: the large file arrived meanwhile")
 
     def shoot_while_slow_transfer(self, window, mark, name, what):
         """Screenshot once a patch has arrived: the request log names a request when it is done, and the slow
@@ -589,10 +637,15 @@ class Demo:
         if "1.1.0" in self.releases:
             names.update({PREFIX + "patches/" + patch["sha256"] + ".zst": path + " (patch)"
                           for path, patch in self.patches_for_update().items()})
+        for version in self.releases:
+            for pack in self.published_packs.get(version, []):
+                names[PREFIX + "packs/" + pack["sha256"] + ".pack"] = \
+                    f"pack of {version}: {len(pack['blobs'])} blobs, {pack['size']} bytes"
         for index, entry in enumerate(self.server.entries() if self.server else []):
             if index in self.request_phases:
                 say(f"   -- {self.request_phases[index]}")
-            say(f"   {entry.status} {entry.path}" + (f"   ({names[entry.path]})" if entry.path in names else ""))
+            ranged = f" {entry.range}" if entry.range else ""
+            say(f"   {entry.status} {entry.path}{ranged}" + (f"   ({names[entry.path]})" if entry.path in names else ""))
         say("release folder: " + os.path.relpath(self.release_folder, REPO) + "/")
 
 
@@ -631,7 +684,7 @@ def release_files(version):
     if version == "1.0.0":
         files["images/splash-old.png"] = noise(120_000, "old splash")
     else:
-        files[ADDED_MODEL] = noise(500_000, "showcase")
+        files[ADDED_MODEL] = noise(1_500_000, "showcase")  # over the packed size: its blob comes alone, slowly
     return files
 
 
