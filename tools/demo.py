@@ -639,8 +639,8 @@ class Demo:
                           for path, patch in self.patches_for_update().items()})
         for version in self.releases:
             for pack in self.published_packs.get(version, []):
-                names[PREFIX + "packs/" + pack["sha256"] + ".pack"] = \
-                    f"pack of {version}: {len(pack['blobs'])} blobs, {pack['size']} bytes"
+                names.setdefault(PREFIX + "packs/" + pack["sha256"] + ".pack",  # the release that first had it
+                                 f"pack of {version}: {len(pack['blobs'])} blobs, {pack['size']} bytes")
         for index, entry in enumerate(self.server.entries() if self.server else []):
             if index in self.request_phases:
                 say(f"   -- {self.request_phases[index]}")
