@@ -13,7 +13,6 @@
 #include "engine/blob_transfer.h"
 #include "engine/install_run.h"
 #include "engine/recorded_files.h"
-#include "engine/staged_commit.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
@@ -324,89 +323,6 @@ TEST_F(CachedTransfer, AnInvalidCachedBlobWithoutServerIsNotDownloaded) {
     EXPECT_EQ(bytesDone.load(), 0u);
     EXPECT_EQ(readFileBytes(at(std::wstring(downloadCacheName) + L"\\" + toUtf16(emptyFile.sha256) + L".lzms")),
               "not the blob") << "the cache is only read";
-}
-
-// The commit of staged files from its journal, at the points where a kill may have stopped it.
-class StagedCommit : public InstallFolder {
-protected:
-    void stage() {
-        place(L"a.bin", "old a");
-        place(L"sub\\b.bin", "old b");
-        place(L"dropped\\c.bin", "old c");
-        place(L"a.bin.new", "new a");
-        place(L"sub\\b.bin.new", "new b");
-        place(L"sub\\new.bin.new", "added");
-        CommitJournal journal;
-        journal.renames = {"a.bin", "sub/b.bin", "sub/new.bin"};
-        journal.deletions = {"dropped/c.bin", "../outside.bin"};
-        journal.recordText = "{ \"version\": \"2\" }";
-        ASSERT_TRUE(writeCommitJournal(installDir, journal));
-        EXPECT_FALSE(pathExists(at(std::wstring(commitJournalName) + L".new")));
-    }
-    void expectCommitted() {
-        EXPECT_EQ(readFileBytes(at(L"a.bin")), "new a");
-        EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "new b");
-        EXPECT_EQ(readFileBytes(at(L"sub\\new.bin")), "added");
-        for (const wchar_t* staged : {L"a.bin.new", L"sub\\b.bin.new", L"sub\\new.bin.new"})
-            EXPECT_FALSE(pathExists(at(staged))) << toUtf8(staged);
-        EXPECT_FALSE(pathExists(at(L"dropped"))) << "the dropped file and the folder it leaves empty";
-        EXPECT_EQ(readFileBytes(at(L"install.json")), "{ \"version\": \"2\" }");
-        EXPECT_FALSE(pathExists(at(commitJournalName)));
-    }
-};
-
-TEST_F(StagedCommit, ANextRunCompletesACommitStoppedAtAnyPoint) {
-    const struct {
-        const char* stoppedAt;
-        std::vector<std::pair<const wchar_t*, const wchar_t*>> doneBefore;
-    } cases[] = {
-        {"journal written", {}},
-        {"first rename done", {{L"a.bin.new", L"a.bin"}}},
-        {"every rename done", {{L"a.bin.new", L"a.bin"}, {L"sub\\b.bin.new", L"sub\\b.bin"},
-                               {L"sub\\new.bin.new", L"sub\\new.bin"}}},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stoppedAt);
-        stage();
-        for (const auto& [from, to] : c.doneBefore)
-            ASSERT_TRUE(MoveFileExW(at(from).c_str(), at(to).c_str(), MOVEFILE_REPLACE_EXISTING));
-        std::wstring blocked;
-        EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
-        EXPECT_EQ(blocked, L"");
-        expectCommitted();
-        std::wstring again;
-        EXPECT_TRUE(completeCommit(installDir, LockWait{}, again)) << "nothing left to do is no failure";
-    }
-}
-
-TEST_F(StagedCommit, ATargetHeldOpenStopsTheCommitUntilItIsFree) {
-    stage();
-    UniqueHandle holder(CreateFileW(at(L"sub\\b.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    EXPECT_TRUE(isFileInUse(at(L"sub\\b.bin"))) << "the run checks this before it writes the journal";
-    LockWait noWait;
-    noWait.boundMs = 0;
-    std::wstring blocked;
-    EXPECT_FALSE(completeCommit(installDir, noWait, blocked));
-    EXPECT_EQ(blocked, at(L"sub\\b.bin"));
-    EXPECT_TRUE(pathExists(at(commitJournalName))) << "kept for the next run";
-    EXPECT_FALSE(pathExists(at(L"install.json")));
-    holder.reset();
-    EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "old b");
-    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
-    expectCommitted();
-}
-
-TEST_F(StagedCommit, AJournalThatIsNotWholeIsDroppedAndChangesNothing) {
-    place(L"a.bin", "old a");
-    place(L"a.bin.new", "new a");
-    place(commitJournalName, "{ \"renames\": [\"a.bin\"");
-    std::wstring blocked;
-    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
-    EXPECT_FALSE(pathExists(at(commitJournalName)));
-    EXPECT_EQ(readFileBytes(at(L"a.bin")), "old a");
-    EXPECT_FALSE(pathExists(at(L"install.json")));
 }
 
 // Nothing listens on the download port during these tests.
