@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/patch_transfer.h"
+#include "engine/staged_file.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/lock_retry.h"
@@ -284,7 +285,9 @@ Step unpackIntoStaged(const TransferContext& context, DownloadSource& blob, cons
         produced += chunkSize;
     }
     if (!isAtEnd(blob) || finishSha256Hex(hash) != file.sha256) return Step::Damaged;
-    return Step::Done;
+    // On the disk before the commit's journal names it: a rename does not carry a file's data to the disk, and
+    // after a power cut the renamed file could hold nothing but its length.
+    return FlushFileBuffers(out.get()) ? Step::Done : Step::NotWritten;
 }
 
 // Unpacks the blob received into memory or, when none was, the cached one.
@@ -313,12 +316,12 @@ std::wstring failureText(Step step, const std::wstring& shownPath, const std::ws
 }
 
 // The end of a file's staging once its blob has been sought (step): unpacked from received, or from the cache
-// when nothing was received, into the ".new" sibling; a received blob kept for a retry (keep).
+// when nothing was received, into its staged file; a received blob kept for a retry (keep).
 bool stageFromBlob(const TransferContext& context, const ManifestFile& file, Step step, std::string& received,
                    bool keep, std::wstring& failure) {
     const std::wstring shownPath = withBackslashes(toUtf16(file.path));
     const std::wstring target = pathJoin(context.installDir, shownPath);
-    const std::wstring staged = target + L".new";
+    const std::wstring staged = stagedPathOf(context.installDir, file.path);
     const std::wstring cachedPath = blobDownloadOf(context.installDir, file).paths.complete;
     if (step == Step::Done) {
         step = unpackBlob(context, cachedPath, received, file, staged);
@@ -364,7 +367,7 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
         failure = failureText(Step::Cancelled, shownPath, target);
         return false;
     }
-    const std::wstring staged = target + L".new";
+    const std::wstring staged = stagedPathOf(context.installDir, file.path);
     if (patch) {
         // A patch that cannot be had or does not yield the file leaves the blob to do the work, unannounced.
         const PatchOutcome outcome = patchIntoStaged(context, *patch, file, target, staged);

@@ -57,7 +57,7 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
                   const FilePatch* patch = nullptr);
 
 // The same for a file whose blob arrived some other way (out of a pack), whole and checked against its csha256:
-// unpacked into the ".new" sibling, then kept for a retry like a small blob fetched on its own.
+// unpacked into its staged file, then kept for a retry like a small blob fetched on its own.
 bool stageReceivedBlob(const TransferContext& context, const ManifestFile& file, std::string& blob,
                        std::wstring& failure);
 

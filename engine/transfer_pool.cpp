@@ -14,6 +14,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/pack_plan.h"
 #include "engine/pack_transfer.h"
+#include "engine/staged_file.h"
 #include "engine/transfers_in_flight.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
@@ -48,6 +49,8 @@ struct Staging {
     TransferContext transfer;
     TransferContext transferFromCache;  // for the files after the first of a group: their blob is held or cached
     std::atomic<bool> failed{false};
+    // Each file's entry is set by the one transfer that staged it whole, and read once every transfer is over.
+    std::vector<char> stagedWhole;
 
     std::mutex lock;  // guards what follows
     std::condition_variable changed;
@@ -108,6 +111,7 @@ bool stageGroup(Staging& staging, size_t group, std::string* delivered) {
                                 : transferFile(first ? staging.transfer : staging.transferFromCache,
                                                *staging.files[index], failure, patch);
         setInFlight(staging, index, false);
+        staging.stagedWhole[index] = staged;
         if (!staged) {
             recordFailure(staging, failure);
             return false;
@@ -314,6 +318,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
 
     Staging staging(run, files, patches);
     staging.blobGroups = blobGroupsOf(files);
+    staging.stagedWhole.assign(files.size(), false);
     staging.transfer.installDir = run.installDir;
     staging.transfer.cacheNames = &cacheNames;
     staging.transfer.heldBlobs = &heldBlobs;
@@ -344,5 +349,11 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
         heldBlobs.blobOfDigest[files[staging.blobGroups[waiting.index].front()]->sha256] = std::move(waiting.blob);
     }
     failure = staging.failure;
+    // The files this run staged whole go too, so that a full disk is freed; any other ".new" is not its own.
+    for (size_t index = 0; index < files.size(); ++index) {
+        if (!staging.stagedWhole[index]) continue;
+        const std::wstring staged = stagedPathOf(run.installDir, files[index]->path);
+        if (!staged.empty()) DeleteFileW(staged.c_str());
+    }
     return false;
 }

@@ -130,6 +130,12 @@ class Bench:
             seconds, requests, sent = self.counted(lambda: self.install(self.folder("without-packs"), without_packs))
             print(f"  for scale, the first install of a release without packs: {seconds:.2f} s, {requests}")
         self.host.server.latency = 0
+        # Every file staged, flushed and renamed: what the commit's durability costs shows here.
+        many_folder = self.folder("many")
+        self.install(many_folder, many)
+        every = self.release("1.2.0", {path: data + b"v2" for path, data in many.source_files.items()})
+        self.host.serve(every)
+        print(f"update of the 2,000 files, every one changed: {self.update(many_folder):.2f} s")
         print("where the staging of the 2,000 files goes (in process, bench_staging.exe):")
         self.staging_breakdown(many)
 
