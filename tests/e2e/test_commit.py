@@ -139,8 +139,7 @@ class TwoRuns(LifecycleTest):
         summaries = [line for line in setup_log_lines() if line.startswith("установлено ")]
         self.assertEqual(len(summaries), 2, "both runs end well")
         changed = sorted(self.v2.entries[p]["sha256"] for p in self.v2.entries if p != "maketor.exe")
-        self.assertEqual(sorted(self.server.blob_requests()), changed,
-                         "the second run waited, then found the folder up to date")
+        self.assertEqual(sorted(self.fetched_blobs()), changed, "the second run waited, then found the folder up to date")
         self.assert_files(folder, self.v2, adapter_selection())
         self.assertEqual(staged_files(folder), [])
         self.assertFalse(os.path.exists(folder.path("update-cache")))
