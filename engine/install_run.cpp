@@ -12,6 +12,7 @@
 #include "engine/patch_transfer.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
+#include "engine/release_refusal.h"
 #include "engine/staged_commit.h"
 #include "engine/transfer_pool.h"
 #include "engine/uninstall_entry.h"
@@ -184,6 +185,7 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
 
     Manifest manifest;
     if (!fetchTrustedManifest(run, manifest)) return false;
+    if (!acceptRelease(run, manifest)) return false;
 
     waitForApplicationExit(run, run.waitPid);
     const std::wstring& installDir = run.installDir;
