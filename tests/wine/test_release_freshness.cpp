@@ -76,7 +76,9 @@ Manifest manifestOf(const char* version, const char* expires) {
     Manifest manifest;
     manifest.version = version;
     manifest.expires = expires;
-    if (*expires) EXPECT_TRUE(parseUtcTime(expires, manifest.expiresAt)) << expires;
+    if (*expires) {
+        EXPECT_TRUE(parseUtcTime(expires, manifest.expiresAt)) << expires;
+    }
     return manifest;
 }
 

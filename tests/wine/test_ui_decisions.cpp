@@ -76,7 +76,7 @@ TEST(MainButtonLabel, FirstMatchingRuleWins) {
         {Ready, Install, "2.0", "2.0", L"Применить"},
         {Ready, Install, "2.0", "2.1", L"Обновить"},
         {Ready, Install, "2.0", "", L"Обновить"},      // release check not yet done
-        {Ready, Install, "2.0", "2.0 ", L"Обновить"},  // byte for byte
+        {Ready, Install, "2.0", "2.0 ", nullptr},  // byte for byte; the text after the numbers: a pre-release
         {Ready, Install, "2.0", "2.00", L"Обновить"},
         {Ready, Update, "2.0", "", L"Обновить"},
         // An older release on the site is no update: nothing is offered.
