@@ -62,9 +62,10 @@ FARPROC WINAPI resolveFromSystem32(unsigned notification, PDelayLoadInfo info) {
 }
 
 // Libraries that the platform's own components ask for by bare name at run time, after the entry point has
-// restricted the search, but through a loader that may not honour it: GDI+ loads the imaging codecs while the
-// window starts. Loaded from System32 first, they are what those later loads get.
-const char* const kLibrariesSystemComponentsAskFor[] = {"windowscodecs.dll"};
+// restricted the search, through a loader that may not honour it: GDI+ loads the imaging codecs while the
+// window starts, WinHTTP the security package interface at its first TLS connection. Loaded from System32
+// first (their own imports with them), they are what those later loads get.
+const char* const kLibrariesSystemComponentsAskFor[] = {"windowscodecs.dll", "secur32.dll"};
 
 }  // namespace
 
