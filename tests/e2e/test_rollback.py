@@ -13,8 +13,14 @@ import unittest
 from harness import (DEVELOPMENT_KEY, PUBLISH, LifecycleTest, adapter_selection, changed_release_files,
                      desktop_folder, log_errors, registry_values, run_setup, sample_files, setup_log_lines,
                      sign_manifest, start_menu_folder)
+from test_window import ACCENT, EMPTY, WHITE, SetupWindow, close_to, wait_for
 
 TOLERANCE_S = 24 * 3600
+
+# Client points of the 600 × 580 Choose screen of an installed version (logical px at scale 1.0).
+CORE_SIZE_TEXT = (488, 208, 568, 228)  # x0, y0, x1, y1: the core row's size, drawn once the release check is in
+MAIN_BUTTON_BODY = (414, 536)  # "Обновить" / "Применить": x 408-568, y 516-556, left of its label
+CLOSE_BUTTON = (508, 536)  # "Закрыть" alone, where the main button would be: x 448-568
 
 
 def downgrade_text(offered, installed):
@@ -121,6 +127,38 @@ class Refusals(LifecycleTest):
         os.remove(folder.path("fonts/Inter-Regular.ttf"))
         self.update(folder, self.v10)
         self.assert_installed(folder, self.v10, adapter_selection(), ["data/catalog.json", "fonts/Inter-Regular.ttf"])
+
+    def test_the_release_check_offers_no_earlier_release(self):
+        folder = self.new_folder()
+        self.install(folder, self.v10)  # the uninstall entry names the installed version for the window
+        self.serve(self.v9)
+        window = SetupWindow()
+        self.addCleanup(window.close)
+        self.assertEqual((window.width, window.height), (600, 580))
+
+        def sizes_shown():
+            x0, y0, x1, y1 = CORE_SIZE_TEXT
+            frame = window.capture()
+            return any(not close_to(window.pixel((x, y), frame), WHITE, 40)
+                       for y in range(y0, y1) for x in range(x0, x1, 2))
+
+        wait_for(sizes_shown, 60, "the sizes from the release check")
+        window.capture("choose-older-offered")
+        self.assertFalse(close_to(window.pixel(MAIN_BUTTON_BODY), ACCENT, 40), "an update to 1.9 is offered")
+        window.click(EMPTY)  # the window gets the keyboard
+        window.key("Return")
+        time.sleep(2)
+        self.assertEqual(log_errors(), [], "Enter started a run")
+        self.assertEqual(self.server.blob_requests(), [])
+        window.click(CLOSE_BUTTON)
+        self.assertTrue(window.exited(20), "\"Закрыть\" closes the window")
+
+        # The same release on the site is offered as a repair.
+        self.serve(self.v10)
+        again = SetupWindow()
+        self.addCleanup(again.close)
+        again.move_to(EMPTY)  # the pointer left over the button would draw it hovered
+        wait_for(lambda: close_to(again.pixel(MAIN_BUTTON_BODY), ACCENT, 40), 60, "the main button")
 
     # Freeze ----------------------------------------------------------------------------------------------------
     def test_an_expired_manifest_is_refused_and_one_within_the_tolerance_taken(self):
