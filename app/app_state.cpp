@@ -65,16 +65,33 @@ void reportFailure(const std::wstring& text) {
     appState.phase.exchange(Failed);
 }
 
+namespace {
+
+// The transfers of a run wait for files on threads of their own, and their waits overlap: the first wait keeps
+// the line shown before it, and the last one over brings it back, unless the run has shown another meanwhile.
+struct WaitNotice {
+    std::mutex lock;
+    unsigned waiting = 0;
+    std::wstring shownBefore;
+    std::wstring shown;  // the latest wait's line
+};
+
+}  // namespace
+
 LockWait runLockWait() {
     LockWait wait;
     wait.boundMs = appState.lockWaitMs;
-    // The step's own status comes back once the file is free.
-    auto shownBefore = std::make_shared<std::wstring>();
-    wait.onWait = [shownBefore](const std::wstring& path) {
-        *shownBefore = getStatus();
-        setStatus(L"Ждём, пока освободится файл " + path + L"…");
+    auto notice = std::make_shared<WaitNotice>();
+    wait.onWait = [notice](const std::wstring& path) {
+        std::lock_guard<std::mutex> hold(notice->lock);
+        if (notice->waiting++ == 0) notice->shownBefore = getStatus();
+        notice->shown = L"Ждём, пока освободится файл " + path + L"…";
+        setStatus(notice->shown);
     };
-    wait.onWaitOver = [shownBefore] { setStatus(*shownBefore); };
+    wait.onWaitOver = [notice] {
+        std::lock_guard<std::mutex> hold(notice->lock);
+        if (--notice->waiting == 0 && getStatus() == notice->shown) setStatus(notice->shownBefore);
+    };
     return wait;
 }
 
@@ -100,6 +117,7 @@ RunContext installRunContext() {
     run.desktopShortcut = appState.runMode == Install && appState.desktopShortcut;
     run.waitPid = appState.waitPid;
     run.lockWait = runLockWait();
+    run.folderWaitMs = appState.folderWaitMs;
     run.cancelRequested = &appState.cancelRequested;
     run.bytesDone = &appState.bytesDone;
     run.bytesTotal = &appState.bytesTotal;

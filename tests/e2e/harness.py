@@ -10,6 +10,7 @@ import json
 import os
 import random
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -169,6 +170,21 @@ def run_setup(*args, exe=SETUP_EXE, timeout=180):
     result = wine(exe, *args, timeout=timeout)
     wait_for_setup_to_finish(timeout)
     return result
+
+
+def kill_setup():
+    """kill -9 of the running setup program: the Windows process, whose first argument names the executable."""
+    killed = 0
+    for pid in wine_processes("maketor-setup"):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                program = f.read().split(b"\0")[0]
+        except OSError:
+            continue
+        if program.lower().endswith(b"maketor-setup.exe"):
+            os.kill(pid, signal.SIGKILL)
+            killed += 1
+    return killed
 
 
 def wait_for_setup_to_finish(timeout=180):
