@@ -19,7 +19,6 @@
 #include "engine/staged_file.h"
 #include "engine/transfer_pool.h"
 #include "engine/uninstall_entry.h"
-#include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/handles.h"
 #include "platform/setup_log.h"

@@ -91,6 +91,25 @@ class InterruptedCommit(LifecycleTest):
                 self.assert_installed(folder, self.v2, adapter_selection(), [])
 
 
+    def test_a_renamed_file_that_lost_its_data_is_fetched_again_by_the_run_that_completes_the_commit(self):
+        folder = self.new_folder("Maketor")
+        self.install(folder, self.v1)
+        clear_setup_log()
+        self.assertTrue(self.kill_when_the_journal_appears(folder, 0.02))
+        left = folder.files()
+        renamed = [p for p in self.FILES if p + ".new" not in left and left[p] == self.v2.source_files[p]]
+        self.assertTrue(renamed, "some files were renamed before the kill")
+        # What a power cut leaves of a file whose data never reached the disk: its length, in zeros.
+        with open(folder.path(renamed[0]), "wb") as f:
+            f.write(bytes(len(self.v2.source_files[renamed[0]])))
+
+        clear_setup_log()
+        fetched = self.update(folder, self.v2)
+        self.assertEqual(fetched, [self.v2.entries[renamed[0]]["sha256"]], "that file alone, in the same run")
+        self.assert_installed(folder, self.v2, adapter_selection(), [renamed[0]])
+        self.assertIn("файлов скачать заново: 1", "\n".join(setup_log_lines()))
+
+
 class TwoRuns(LifecycleTest):
     """The application starts an update while the user starts the setup program on the same folder."""
 

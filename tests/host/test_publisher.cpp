@@ -579,6 +579,25 @@ const BlobDamageCase kBlobDamageCases[] = {
      },
      "manifest.json: files[6]: path \"ШАБЛОНЫ/Стеллажи/СТЕЛЛАЖ 2×4.OBJ\" names the same file on Windows as files[5] "
      "\"шаблоны/стеллажи/стеллаж 2×4.obj\""},
+    {"a file the setup program keeps in the installation folder",
+     [](const PublishedTree& t) {
+         t.resign([](nlohmann::json& m) {
+             nlohmann::json record = entryOf(m, "a.dat");
+             record["path"] = "Install.json";
+             m["files"].push_back(record);
+         });
+     },
+     "manifest.json: files[6]: path \"Install.json\" names a file the setup program keeps in the installation "
+     "folder"},
+    {"a file beside its own staged name",
+     [](const PublishedTree& t) {
+         t.resign([](nlohmann::json& m) {
+             nlohmann::json staged = entryOf(m, "a.dat");
+             staged["path"] = "a.dat.new";
+             m["files"].push_back(staged);
+         });
+     },
+     "path \"a.dat.new\" differs only by \".new\", the suffix of a staged file, from"},
     {"a changed manifest byte",
      [](const PublishedTree& t) {
          std::string text = readText(t.folder / "manifest.json");
