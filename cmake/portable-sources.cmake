@@ -5,6 +5,8 @@ set(MAKETOR_PORTABLE_SOURCES
   "${CMAKE_SOURCE_DIR}/engine/file_name_case.cpp"
   "${CMAKE_SOURCE_DIR}/engine/install_record_reader.cpp"
   "${CMAKE_SOURCE_DIR}/engine/manifest.cpp"
+  "${CMAKE_SOURCE_DIR}/engine/release_freshness.cpp"
+  "${CMAKE_SOURCE_DIR}/engine/version_order.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_container.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_decoder.cpp"
   "${CMAKE_SOURCE_DIR}/platform/zstd_patch.cpp"

@@ -14,6 +14,7 @@
 #include "engine/patch_transfer.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
+#include "engine/release_refusal.h"
 #include "engine/staged_commit.h"
 #include "engine/staged_file.h"
 #include "engine/transfer_pool.h"
@@ -245,6 +246,7 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
 
     Manifest manifest;
     if (!fetchTrustedManifest(run, manifest)) return false;
+    if (!acceptRelease(run, manifest)) return false;
 
     if (!waitedForApplication) waitForApplicationExit(run, run.waitPid);
     const std::wstring applicationPath = applicationPathIn(installDir);

@@ -2,10 +2,14 @@
 // parsed as the manifest text itself; any other becomes the paths of a manifest shaped like a real one (one
 // path a line, valid sizes and digests), so that mutations reach the path rules and the twin check rather
 // than dying in the JSON syntax. A line may carry a "patches" value after a tab (its JSON text), so that the
-// patches rules see mutations too.
+// patches rules see mutations too. The first three lines of any input are also three versions for the
+// version order, which compares the text of an install record (anyone's to write) with a release's.
 #include "engine/file_name_case.h"
 #include "engine/manifest.h"
+#include "engine/release_freshness.h"
+#include "engine/version_order.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -43,6 +47,32 @@ std::string manifestWithPaths(const std::string& lines) {
     return manifest.dump(1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
+bool comesFirstOrSame(const std::string& a, const std::string& b) {
+    return compareVersions(a, b) != VersionOrder::Newer;
+}
+
+// Each text is the same as itself, two answers mirror each other, and the order is transitive.
+void checkVersionOrder(const std::string& input) {
+    std::string versions[3];
+    size_t start = 0;
+    for (std::string& version : versions) {
+        const size_t end = std::min(input.find('\n', start), input.size());
+        if (start < input.size()) version = input.substr(start, end - start);
+        start = end + 1;
+    }
+    for (const std::string& a : versions) {
+        check(compareVersions(a, a) == VersionOrder::Same);
+        for (const std::string& b : versions) {
+            const VersionOrder there = compareVersions(a, b);
+            const VersionOrder back = compareVersions(b, a);
+            check((there == VersionOrder::Same) == (back == VersionOrder::Same));
+            check((there == VersionOrder::Older) == (back == VersionOrder::Newer));
+            for (const std::string& c : versions)
+                if (comesFirstOrSame(a, b) && comesFirstOrSame(b, c)) check(comesFirstOrSame(a, c));
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -51,6 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string upper = fileNameUppercase(input);
     check(fileNameUppercase(upper) == upper);
 
+    checkVersionOrder(input);
+
     const bool asText = size > 0 && data[0] == '{';
     Manifest manifest;
     std::string problem;
@@ -58,6 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(!problem.empty());
         return 0;
     }
+    // An expiry is kept only in the one form it is written in.
+    if (!manifest.expires.empty()) check(utcTimeText(manifest.expiresAt) == manifest.expires);
     std::set<std::string> identities;
     std::set<std::string> installed;  // every path, and every folder a path needs, in identity form
     for (const ManifestFile& file : manifest.files) {
