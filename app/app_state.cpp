@@ -80,6 +80,29 @@ LockWait runLockWait() {
 
 std::wstring getStatus() { return lockedCopy(appState.statusText); }
 
+RetryPlan runRetryPlan() {
+    struct Waiting {
+        std::mutex lock;
+        unsigned count = 0;
+        std::wstring shownBefore;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    RetryPlan plan;
+    plan.waiting = [waiting](const std::wstring& path, unsigned attempt, unsigned attempts, unsigned waitMs) {
+        const std::wstring seconds = std::to_wstring((waitMs + 999) / 1000);
+        const std::wstring count = std::to_wstring(attempt) + L" из " + std::to_wstring(attempts);
+        logLine(L"связь прервалась (" + path + L"), попытка " + count + L" через " + seconds + L" с");
+        std::lock_guard<std::mutex> hold(waiting->lock);
+        if (waiting->count++ == 0) waiting->shownBefore = getStatus();
+        setStatus(L"Связь прервалась — повторяем через " + seconds + L" с (попытка " + count + L")…");
+    };
+    plan.resumed = [waiting] {
+        std::lock_guard<std::mutex> hold(waiting->lock);
+        if (--waiting->count == 0) setStatus(waiting->shownBefore);
+    };
+    return plan;
+}
+
 std::wstring getErrorText() { return lockedCopy(appState.errorText); }
 
 std::string getOfferedVersion() { return lockedCopy(appState.offeredVersion); }
@@ -100,6 +123,7 @@ RunContext installRunContext() {
     run.desktopShortcut = appState.runMode == Install && appState.desktopShortcut;
     run.waitPid = appState.waitPid;
     run.lockWait = runLockWait();
+    run.fetch = withRetries(httpFetch, runRetryPlan());
     run.cancelRequested = &appState.cancelRequested;
     run.bytesDone = &appState.bytesDone;
     run.bytesTotal = &appState.bytesTotal;

@@ -62,7 +62,11 @@ bool fetchTrustedManifest(const RunContext& run, Manifest& manifest) {
         case ReleaseFetch::Trusted:
             return true;
         case ReleaseFetch::NoConnection:
-            run.reportFailure(L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            run.reportFailure(isCancelRequested(run) ? runCancelledText
+                                                     : L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            return false;
+        case ReleaseFetch::ProxySignIn:
+            run.reportFailure(proxySignInText);
             return false;
         case ReleaseFetch::NotTrusted:
             break;

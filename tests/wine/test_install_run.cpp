@@ -13,6 +13,7 @@
 #include "engine/blob_transfer.h"
 #include "engine/install_run.h"
 #include "engine/recorded_files.h"
+#include "engine/release_fetch.h"
 #include "engine/staged_commit.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
@@ -415,7 +416,7 @@ TEST(WithoutServer, FetchFailsWithAnEmptyBodyAndCountsNothing) {
     FetchControl control;
     control.receivedBytes = &received;
     std::string body = "stale";
-    EXPECT_FALSE(httpGet(L"/maketor/app/manifest.json", body, control));
+    EXPECT_FALSE(fetchWholeBody(httpFetch, L"/maketor/app/manifest.json", body, control, kLargestManifest));
     EXPECT_EQ(body, "");
     EXPECT_EQ(received.load(), 7u);
 }
