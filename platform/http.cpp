@@ -351,6 +351,19 @@ bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, 
     return fetched;
 }
 
+namespace {
+
+// Gives body room for capacity bytes, exactly: a string's own reserve may round a growth up to twice what it
+// had, which would take a body near its cap past it.
+void growTo(std::string& body, uint64_t capacity) {
+    std::string grown;
+    grown.reserve(size_t(capacity));
+    grown.append(body);
+    body.swap(grown);
+}
+
+}  // namespace
+
 bool fetchWholeBody(const BodyFetch& fetch, const std::wstring& path, std::string& body, const FetchControl& control,
                     uint64_t largestBody) {
     body.clear();
@@ -360,13 +373,13 @@ bool fetchWholeBody(const BodyFetch& fetch, const std::wstring& path, std::strin
         if (length > largestBody) return false;
         // One allocation of the announced size: a body grown piece by piece is copied at each growth, and a
         // large one is then held twice over for a moment.
-        if (length > body.capacity()) body.reserve(size_t(length));
+        if (length > body.capacity()) growTo(body, length);
         return true;
     };
     sink.piece = [&body, largestBody](const uint8_t* data, size_t size) {
         if (size > largestBody - body.size()) return false;
         if (body.size() + size > body.capacity())
-            body.reserve(size_t(std::min<uint64_t>(largestBody, std::max<uint64_t>(2 * body.capacity(), body.size() + size))));
+            growTo(body, std::min<uint64_t>(largestBody, std::max<uint64_t>(2 * body.capacity(), body.size() + size)));
         body.append(reinterpret_cast<const char*>(data), size);
         return true;
     };

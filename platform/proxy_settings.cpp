@@ -61,9 +61,18 @@ UserProxySettings userProxySettings() {
     return settings;
 }
 
+// Automatic detection asks the network adapters through libraries that some WinHTTP versions (Wine's)
+// delay-import, and a loader resolves those by the search order the process started with, the program's own
+// folder first: they are loaded from System32 before, and stay for the life of the process.
+void loadAutoProxyLibraries() {
+    for (const wchar_t* library : {L"iphlpapi.dll", L"dhcpcsvc.dll"})
+        LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 // What automatic detection or a configuration script says for url; false when it cannot say (no script
 // found, none that runs), so that the next setting decides.
 bool proxyFromScript(const std::wstring& url, DWORD flags, const std::wstring& scriptUrl, std::wstring& proxy) {
+    loadAutoProxyLibraries();
     UniqueInternet session(WinHttpOpen(L"maketor-setup/1.0", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                        WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return false;
