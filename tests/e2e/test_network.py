@@ -13,9 +13,9 @@ import threading
 import time
 import unittest
 
-from harness import (SETUP_EXE, LifecycleTest, adapter_selection, clear_setup_log, cross_program, log_errors,
-                     noise, registry_values, run_setup, sample_files, setup_log_lines, text_bytes, wait_until, wine,
-                     wine_background, wine_processes, wait_for_setup_to_finish, TEST_PORT)
+from harness import (SETUP_EXE, TEST_PORT, LifecycleTest, adapter_selection, clear_setup_log, cross_program,
+                     log_errors, noise, registry_values, run_setup, sample_files, setup_log_lines, setup_process_ids,
+                     text_bytes, wait_for_setup_to_finish, wait_until, wine, wine_background)
 
 MANIFEST = "/maketor/app/manifest.json"
 SIGNATURE = "/maketor/app/manifest.sig"
@@ -45,20 +45,6 @@ def not_downloaded(path):
 
 def damaged(path):
     return "Файл " + shown(path) + " повреждён при загрузке — повторите."
-
-
-def setup_process_ids():
-    """The Linux ids of the running setup program itself (its first argument names the executable)."""
-    found = []
-    for pid in wine_processes("maketor-setup"):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                program = f.read().split(b"\0")[0]
-        except OSError:
-            continue
-        if program.lower().endswith(b"maketor-setup.exe"):
-            found.append(pid)
-    return found
 
 
 def peak_memory_kib(pid):

@@ -7,8 +7,8 @@ import subprocess
 import unittest
 
 from harness import (LifecycleTest, adapter_selection, clear_setup_log, cross_program, log_errors, noise,
-                     registry_values, run_setup, text_bytes, wait_for_setup_to_finish, wait_until, wine_background,
-                     wine_processes)
+                     registry_values, run_setup, setup_process_ids, text_bytes, wait_for_setup_to_finish, wait_until,
+                     wine_background)
 
 BIG = "data/big.bin"  # a blob above 1 MiB, which is streamed into the cache as it arrives
 SMALL = "data/notes.txt"  # a blob received into memory and cached whole
@@ -171,17 +171,11 @@ def installation_of(folder):
 
 
 def kill_setup():
-    """kill -9 of the running setup program: the Windows process, whose first argument names the executable."""
+    """kill -9 of the running setup program."""
     killed = 0
-    for pid in wine_processes("maketor-setup"):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                program = f.read().split(b"\0")[0]
-        except OSError:
-            continue
-        if program.lower().endswith(b"maketor-setup.exe"):
-            os.kill(pid, signal.SIGKILL)
-            killed += 1
+    for pid in setup_process_ids():
+        os.kill(pid, signal.SIGKILL)
+        killed += 1
     return killed
 
 
