@@ -155,7 +155,8 @@ Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPa
     part.reset();
     if (nothingKept && !fetched) DeleteFileW(paths.partial.c_str());  // an empty part is no head start
     if (!written) return Step::NotWritten;
-    const bool whole = kept == file.csize && finishSha256Hex(hash) == file.csha256;
+    // A body that went on past the signed size is refused even when its first csize bytes are the blob.
+    const bool whole = !refused && kept == file.csize && finishSha256Hex(hash) == file.csha256;
     const bool inCache = whole && MoveFileExW(paths.partial.c_str(), paths.complete.c_str(), MOVEFILE_REPLACE_EXISTING);
     // A stop that came with the last piece still leaves the blob whole in the cache.
     if (!fetched && !refused) return failedFetchStep(context, failure);
