@@ -65,43 +65,55 @@ void reportFailure(const std::wstring& text) {
     appState.phase.exchange(Failed);
 }
 
+namespace {
+
+// The transfers of a run wait on threads of their own (for a locked file, or to try a download again), and their
+// waits overlap: the first wait keeps the line shown before it, and the last one over brings it back, unless
+// the run has shown another meanwhile.
+struct WaitNotice {
+    std::mutex lock;
+    unsigned waiting = 0;
+    std::wstring shownBefore;
+    std::wstring shown;  // the latest wait's line
+};
+
+void showWait(WaitNotice& notice, const std::wstring& line) {
+    std::lock_guard<std::mutex> hold(notice.lock);
+    if (notice.waiting++ == 0) notice.shownBefore = getStatus();
+    notice.shown = line;
+    setStatus(notice.shown);
+}
+
+void endWait(WaitNotice& notice) {
+    std::lock_guard<std::mutex> hold(notice.lock);
+    if (--notice.waiting == 0 && getStatus() == notice.shown) setStatus(notice.shownBefore);
+}
+
+}  // namespace
+
 LockWait runLockWait() {
     LockWait wait;
     wait.boundMs = appState.lockWaitMs;
-    // The step's own status comes back once the file is free.
-    auto shownBefore = std::make_shared<std::wstring>();
-    wait.onWait = [shownBefore](const std::wstring& path) {
-        *shownBefore = getStatus();
-        setStatus(L"Ждём, пока освободится файл " + path + L"…");
-    };
-    wait.onWaitOver = [shownBefore] { setStatus(*shownBefore); };
+    auto notice = std::make_shared<WaitNotice>();
+    wait.onWait = [notice](const std::wstring& path) { showWait(*notice, L"Ждём, пока освободится файл " + path + L"…"); };
+    wait.onWaitOver = [notice] { endWait(*notice); };
     return wait;
 }
 
-std::wstring getStatus() { return lockedCopy(appState.statusText); }
-
 RetryPlan runRetryPlan() {
-    struct Waiting {
-        std::mutex lock;
-        unsigned count = 0;
-        std::wstring shownBefore;
-    };
-    auto waiting = std::make_shared<Waiting>();
+    auto notice = std::make_shared<WaitNotice>();
     RetryPlan plan;
-    plan.waiting = [waiting](const std::wstring& path, unsigned attempt, unsigned attempts, unsigned waitMs) {
+    plan.waiting = [notice](const std::wstring& path, unsigned attempt, unsigned attempts, unsigned waitMs) {
         const std::wstring seconds = std::to_wstring((waitMs + 999) / 1000);
         const std::wstring count = std::to_wstring(attempt) + L" из " + std::to_wstring(attempts);
         logLine(L"связь прервалась (" + path + L"), попытка " + count + L" через " + seconds + L" с");
-        std::lock_guard<std::mutex> hold(waiting->lock);
-        if (waiting->count++ == 0) waiting->shownBefore = getStatus();
-        setStatus(L"Связь прервалась — повторяем через " + seconds + L" с (попытка " + count + L")…");
+        showWait(*notice, L"Связь прервалась — повторяем через " + seconds + L" с (попытка " + count + L")…");
     };
-    plan.resumed = [waiting] {
-        std::lock_guard<std::mutex> hold(waiting->lock);
-        if (--waiting->count == 0) setStatus(waiting->shownBefore);
-    };
+    plan.resumed = [notice] { endWait(*notice); };
     return plan;
 }
+
+std::wstring getStatus() { return lockedCopy(appState.statusText); }
 
 std::wstring getErrorText() { return lockedCopy(appState.errorText); }
 
@@ -124,6 +136,7 @@ RunContext installRunContext() {
     run.waitPid = appState.waitPid;
     run.lockWait = runLockWait();
     run.fetch = withRetries(httpFetch, runRetryPlan());
+    run.folderWaitMs = appState.folderWaitMs;
     run.cancelRequested = &appState.cancelRequested;
     run.bytesDone = &appState.bytesDone;
     run.bytesTotal = &appState.bytesTotal;

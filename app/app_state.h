@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "engine/folder_lock.h"
 #include "engine/transfer_retry.h"
 #include "platform/lock_retry.h"
 
@@ -37,6 +38,7 @@ struct AppState {
     bool autoMode = false;
 
     uint32_t lockWaitMs = kLockWaitMs;  // how long a locked file may hold up a step; tests shorten it
+    uint32_t folderWaitMs = kFolderWaitMs;  // how long a run waits for another on its folder; tests shorten it
 
     std::atomic<int32_t> phase{Ready};
     std::atomic<bool> cancelRequested{false};

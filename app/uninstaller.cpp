@@ -9,6 +9,7 @@
 #include "app/app_state.h"
 #include "engine/application.h"
 #include "engine/blob_transfer.h"
+#include "engine/folder_lock.h"
 #include "engine/install_record.h"
 #include "engine/recorded_files.h"
 #include "engine/staged_commit.h"
@@ -108,6 +109,16 @@ bool isProtectedFolder(const std::wstring& folder) {
 void uninstall() {
     setStatus(L"Удаление…");
     const std::wstring& installDir = appState.installDir;
+    // An update of the folder that is still running finishes first: what it staged and committed goes with it.
+    FolderLock folderLock;
+    FolderWait wait;
+    wait.boundMs = appState.folderWaitMs;
+    wait.onWait = [] { setStatus(folderBusyStatus); };
+    if (folderLock.take(installDir, wait) != FolderLock::Held) {
+        reportFailure(folderBusyText(installDir));
+        return;
+    }
+    setStatus(L"Удаление…");
     if (applicationInUse(installDir)) {
         reportFailure(applicationInUseText);
         return;

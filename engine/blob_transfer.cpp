@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/patch_transfer.h"
+#include "engine/staged_file.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
 #include "platform/lock_retry.h"
@@ -314,7 +315,9 @@ Step unpackIntoStaged(const TransferContext& context, DownloadSource& blob, cons
         produced += chunkSize;
     }
     if (!isAtEnd(blob) || finishSha256Hex(hash) != file.sha256) return Step::Damaged;
-    return Step::Done;
+    // On the disk before the commit's journal names it: a rename does not carry a file's data to the disk, and
+    // after a power cut the renamed file could hold nothing but its length.
+    return FlushFileBuffers(out.get()) ? Step::Done : Step::NotWritten;
 }
 
 // Unpacks the blob received into memory or, when none was, the cached one.
@@ -374,7 +377,7 @@ bool transferFile(const TransferContext& context, const ManifestFile& file, std:
         failure = failureText(Step::Cancelled, shownPath, target);
         return false;
     }
-    const std::wstring staged = target + L".new";
+    const std::wstring staged = stagedPathOf(context.installDir, file.path);
     if (patch) {
         // A patch that cannot be had or does not yield the file leaves the blob to do the work, unannounced.
         const PatchOutcome outcome = patchIntoStaged(context, *patch, file, target, staged);

@@ -37,6 +37,10 @@ std::string installRecordText(const Manifest& manifest, const std::array<bool, 5
     record["files"] = std::move(files);
     record["components"] = std::move(components);
     record["offered"] = std::move(offered);
+    return installRecordTextOf(record);
+}
+
+std::string installRecordTextOf(const nlohmann::json& record) {
     // The signed manifest holds valid UTF-8; should a byte sequence not be, it is replaced, not thrown on.
     return withCrLf(record.dump(1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
@@ -46,8 +50,8 @@ void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest
     writeInstallRecordText(installDir, installRecordText(manifest, selectedComponents));
 }
 
-void writeInstallRecordText(const std::wstring& installDir, const std::string& text) {
-    replaceFileContent(pathJoin(installDir, installRecordName), text.data(), text.size());
+bool writeInstallRecordText(const std::wstring& installDir, const std::string& text) {
+    return replaceFileContent(pathJoin(installDir, installRecordName), text.data(), text.size());
 }
 
 InstallRecord readInstallRecord(const std::wstring& installDir) {

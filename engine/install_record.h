@@ -15,7 +15,10 @@ std::string installRecordText(const Manifest& manifest, const std::array<bool, 5
 // the old record or the new one. Failures are silent: the next run then reads the old record.
 void writeInstallRecord(const std::wstring& installDir, const Manifest& manifest,
                         const std::array<bool, 5>& selectedComponents);
-// The same with the record's text made already.
-void writeInstallRecordText(const std::wstring& installDir, const std::string& text);
+// The same with the record's text made already. False when it could not be written (GetLastError holds why);
+// the old record is then as it was.
+bool writeInstallRecordText(const std::wstring& installDir, const std::string& text);
+// The text of a record given as JSON, in the form installRecordText writes.
+std::string installRecordTextOf(const nlohmann::json& record);
 // The record in installDir; an empty object when it is missing or not JSON.
 InstallRecord readInstallRecord(const std::wstring& installDir);

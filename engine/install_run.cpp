@@ -8,11 +8,14 @@
 #include "engine/application.h"
 #include "engine/blob_transfer.h"
 #include "engine/components.h"
+#include "engine/file_name_case.h"
+#include "engine/folder_lock.h"
 #include "engine/install_record.h"
 #include "engine/patch_transfer.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
 #include "engine/staged_commit.h"
+#include "engine/staged_file.h"
 #include "engine/transfer_pool.h"
 #include "engine/uninstall_entry.h"
 #include "platform/file_system.h"
@@ -25,16 +28,12 @@ namespace {
 const DWORD kApplicationExitWaitMs = 60000;
 
 // Spellings that Windows resolves to one file name that file: a recorded "Data/a.bin", "./data/a.bin" or
-// "data//a.bin" that the release now calls "data/a.bin" must not take the file just placed with it.
-std::wstring fileIdentityOf(const std::wstring& installDir, const std::string& path) {
+// "data//a.bin" that the release now calls "data/a.bin" must not take the file just placed with it. Letter
+// case as the file system compares names, so that "ı" and "I" stay two files, as they are on disk.
+std::string fileIdentityOf(const std::wstring& installDir, const std::string& path) {
     std::wstring wide = fullPathOf(pathJoin(installDir, toUtf16(path)));
     if (wide.empty()) wide = toUtf16(path);  // no full path: compared as written, with one separator kind
-    wide = withBackslashes(std::move(wide));
-    if (wide.empty()) return wide;
-    std::wstring upper(wide.size(), L'\0');
-    const int length = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_UPPERCASE, wide.c_str(), static_cast<int>(wide.size()),
-                                     upper.data(), static_cast<int>(upper.size()), nullptr, nullptr, 0);
-    return length == static_cast<int>(upper.size()) ? upper : wide;
+    return fileNameUppercase(toUtf8(withBackslashes(std::move(wide))));
 }
 
 bool isSelected(const std::array<bool, 5>& selectedComponents, const std::string& path) {
@@ -110,46 +109,96 @@ void createShortcuts(const RunContext& run, const std::wstring& applicationPath)
         createShortcut(linkPathIn(FOLDERID_Desktop, shortcutName), applicationPath);
 }
 
-// A failed run leaves the installation as it was: the staged files go, so that a full disk is freed.
+// The staged file's place relative to the installation folder, as the journal keeps it.
+std::wstring relativeToFolder(const std::wstring& installDir, const std::wstring& path) {
+    size_t start = installDir.size();
+    while (start < path.size() && (path[start] == L'\\' || path[start] == L'/')) ++start;
+    return path.substr(start);
+}
+
+// Waits while another run works on the folder, saying so. Returns the failure's sentence, empty once held.
+std::wstring takeInstallFolder(const RunContext& run, FolderLock& lock, bool& statusReplaced) {
+    FolderWait wait;
+    wait.boundMs = run.folderWaitMs;
+    wait.cancelled = [&run] { return isCancelRequested(run); };
+    wait.onWait = [&run, &statusReplaced] {
+        showStatus(run, folderBusyStatus);
+        statusReplaced = true;
+    };
+    switch (lock.take(run.installDir, wait)) {
+        case FolderLock::Held:
+            return {};
+        case FolderLock::Cancelled:
+            return L"Установка отменена.";
+        case FolderLock::Busy:
+            break;
+    }
+    return folderBusyText(run.installDir);
+}
+
+// A run that fails before its commit leaves the installation as it was: its staged files go, so that a full
+// disk is freed.
 void removeStagedFiles(const std::wstring& installDir, const std::vector<const ManifestFile*>& staged) {
     for (const ManifestFile* file : staged) {
-        const std::wstring target = recordedFilePath(installDir, file->path);
-        if (!target.empty()) DeleteFileW((target + L".new").c_str());
+        const std::wstring path = stagedPathOf(installDir, file->path);
+        if (!path.empty()) DeleteFileW(path.c_str());
     }
 }
 
-// Reports the failure itself.
-bool finishInterruptedCommit(const RunContext& run) {
-    std::wstring blockedTarget;
-    if (completeCommit(run.installDir, run.lockWait, blockedTarget)) return true;
-    run.reportFailure(L"Файл занят: " + blockedTarget + L" — закройте макетор.");
-    return false;
+std::wstring failureTextOf(const CommitOutcome& outcome) {
+    return commitFailureText(outcome.failedPath, outcome.error, failedPathState(outcome.failedPath));
 }
 
-// Every file is staged: the renames, deletions and the record, through the journal. A target that another
-// process holds stops the run before the first rename, so the installation stays as it was. Reports the
-// failure itself.
-bool commitStagedFiles(const RunContext& run, const RunPlan& plan, std::vector<std::string> dropped,
-                       std::string recordText) {
+std::wstring vanishedStagedFileText(const std::wstring& staged) {
+    return L"Подготовленный файл " + staged + L" пропал до замены — повторите.";
+}
+
+// A journal left by a run killed while committing is carried out first, before any request: the installation is
+// whole again even with no network, and whatever the release says now is planned against a true record.
+// Returns the failure's sentence, empty on success.
+std::wstring finishInterruptedCommit(const RunContext& run, bool& waitedForApplication) {
+    if (!commitJournalPending(run.installDir)) return {};
+    waitForApplicationExit(run, run.waitPid);
+    waitedForApplication = true;
+    showStatus(run, L"Завершаем прерванное обновление…");
+    const CommitOutcome outcome = completeCommit(run.installDir, run.lockWait, TargetCheck::HashEveryTarget);
+    if (!outcome.completed) return failureTextOf(outcome);
+    logLine(L"прерванное обновление завершено в " + run.installDir + L"; файлов скачать заново: " +
+            std::to_wstring(outcome.notPlaced.size()));
+    return {};
+}
+
+// Every file is staged: each is checked on disk, then the journal of the deletions, renames and record is
+// written and carried out. A target that another process holds, or a staged file that is gone, stops the run
+// before the journal, so the installation stays as it was. Returns the failure's sentence, empty on success;
+// stagedFilesKept tells whether the staged files are still there for the caller to remove.
+std::wstring commitStagedFiles(const RunContext& run, const RunPlan& plan, const nlohmann::json& recordedFiles,
+                               std::vector<std::string> dropped, std::string recordText, bool& stagedFilesKept) {
     const std::wstring& installDir = run.installDir;
+    stagedFilesKept = true;
     CommitJournal journal;
     for (const ManifestFile* file : plan.fetchList) {
         const std::wstring target = pathJoin(installDir, toUtf16(file->path));
-        if (!waitWhileInUse(target, run.lockWait)) {
-            removeStagedFiles(installDir, plan.fetchList);
-            run.reportFailure(L"Файл занят: " + target + L" — закройте макетор.");
-            return false;
-        }
+        const std::wstring staged = stagedPathOf(installDir, file->path);
+        uint64_t stagedSize = 0;
+        if (!fileSizeOf(staged, stagedSize) || stagedSize != file->size) return vanishedStagedFileText(staged);
+        if (!waitWhileInUse(target, run.lockWait)) return L"Файл занят: " + target + L" — закройте макетор.";
         journal.renames.push_back(file->path);
+        const std::string previous = recordedDigest(recordedFiles, file->path);
+        if (!previous.empty()) journal.previousDigests[file->path] = previous;
+        if (staged != target + L".new") journal.stagedElsewhere[file->path] = relativeToFolder(installDir, staged);
     }
     journal.deletions = std::move(dropped);
     journal.recordText = std::move(recordText);
-    if (!writeCommitJournal(installDir, journal)) {
-        removeStagedFiles(installDir, plan.fetchList);
-        run.reportFailure(L"Не записать " + pathJoin(installDir, commitJournalName));
-        return false;
-    }
-    return finishInterruptedCommit(run);
+    if (!writeCommitJournal(installDir, journal))
+        return commitFailureText(pathJoin(installDir, commitJournalName), GetLastError(), FailedPathState::File);
+    // From here on the journal finishes what this run began, should it stop.
+    stagedFilesKept = false;
+    const CommitOutcome outcome = completeCommit(installDir, run.lockWait, TargetCheck::StagedByThisRun);
+    if (!outcome.completed) return failureTextOf(outcome);
+    if (!outcome.notPlaced.empty())
+        return vanishedStagedFileText(stagedPathOf(installDir, outcome.notPlaced.front()));
+    return {};
 }
 
 }  // namespace
@@ -172,7 +221,7 @@ RunPlan planRun(const Manifest& manifest, const nlohmann::json& recordedFiles,
 std::vector<std::string> droppedRecordKeys(const Manifest& manifest, const nlohmann::json& recordedFiles,
                                            const std::array<bool, 5>& selectedComponents,
                                            const std::wstring& installDir) {
-    std::unordered_set<std::wstring> kept;
+    std::unordered_set<std::string> kept;
     for (const ManifestFile& file : manifest.files)
         if (isSelected(selectedComponents, file.path)) kept.insert(fileIdentityOf(installDir, file.path));
     std::vector<std::string> dropped;
@@ -186,11 +235,22 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
     run.bytesTotal->store(0);
     showStatus(run, L"Получаем сведения о версии…");
 
+    const std::wstring& installDir = run.installDir;
+    FolderLock folderLock;
+    bool statusReplaced = false;
+    std::wstring failure = takeInstallFolder(run, folderLock, statusReplaced);
+    bool waitedForApplication = false;
+    if (failure.empty()) failure = finishInterruptedCommit(run, waitedForApplication);
+    if (!failure.empty()) {
+        run.reportFailure(failure);
+        return false;
+    }
+    if (statusReplaced || waitedForApplication) showStatus(run, L"Получаем сведения о версии…");
+
     Manifest manifest;
     if (!fetchTrustedManifest(run, manifest)) return false;
 
-    waitForApplicationExit(run, run.waitPid);
-    const std::wstring& installDir = run.installDir;
+    if (!waitedForApplication) waitForApplicationExit(run, run.waitPid);
     const std::wstring applicationPath = applicationPathIn(installDir);
     if (applicationStillInUse(run)) {
         run.reportFailure(applicationInUseText);
@@ -201,25 +261,27 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
         return false;
     }
 
-    if (!finishInterruptedCommit(run)) return false;
-
     const nlohmann::json recordedFiles = recordedFilesOf(readInstallRecord(installDir));
     const RunPlan plan = planRun(manifest, recordedFiles, run.selectedComponents, installDir);
     run.bytesTotal->store(plan.downloadTotal);
 
+    // Whatever way the run fails, the small blobs it received reach the cache before the failure is told: a
+    // retry may start as soon as it is.
     HeldBlobs heldBlobs;
     heldBlobs.budgetBytes = kHeldBlobBudget;
-    std::wstring failure;
     if (!stageFiles(run, plan.fetchList, heldBlobs, failure, plan.patches)) {
-        removeStagedFiles(installDir, plan.fetchList);
         writeHeldBlobs(heldBlobs, installDir);
         run.reportFailure(failure);
         return false;
     }
-    // A commit stopped before its first rename (a file in use) leaves the run to be retried.
-    if (!commitStagedFiles(run, plan, droppedRecordKeys(manifest, recordedFiles, run.selectedComponents, installDir),
-                           installRecordText(manifest, run.selectedComponents))) {
+    bool stagedFilesKept = false;
+    failure = commitStagedFiles(run, plan, recordedFiles,
+                                droppedRecordKeys(manifest, recordedFiles, run.selectedComponents, installDir),
+                                installRecordText(manifest, run.selectedComponents), stagedFilesKept);
+    if (!failure.empty()) {
+        if (stagedFilesKept) removeStagedFiles(installDir, plan.fetchList);
         writeHeldBlobs(heldBlobs, installDir);
+        run.reportFailure(failure);
         return false;
     }
     deleteTree(pathJoin(installDir, downloadCacheName));

@@ -1,5 +1,6 @@
 #include "engine/manifest.h"
 
+#include <algorithm>
 #include <exception>
 #include <unordered_map>
 
@@ -12,6 +13,15 @@ namespace {
 using Json = nlohmann::json;
 
 constexpr size_t kHexDigestLength = 64;
+
+// What the setup program itself keeps in the installation folder, in identity form (manifestPathIdentity):
+// the install record and the commit journal, each with the ".new" it is written through, and the download
+// cache. A release file of such a name would be overwritten by the program, or overwrite its state.
+const char* const kSetupOwnFiles[] = {"INSTALL.JSON", "INSTALL.JSON.NEW", "INSTALL-COMMIT.JSON",
+                                      "INSTALL-COMMIT.JSON.NEW"};
+const std::string kDownloadCacheIdentity = "UPDATE-CACHE";
+// A staged file is its target's name with this suffix.
+const char kStagedSuffixIdentity[] = ".NEW";
 
 std::string inQuotes(const std::string& text) { return "\"" + text + "\""; }
 std::string entryName(size_t index) { return "files[" + std::to_string(index) + "]"; }
@@ -131,8 +141,7 @@ bool readManifest(const Json& document, Manifest& manifest, std::string& problem
         problem = files == document.end() ? "\"files\" is missing" : "\"files\" is not an array";
         return false;
     }
-    // Two entries that name one file on Windows would leave one file on disk and two digests in the record.
-    std::unordered_map<std::string, size_t> indexByIdentity;
+    std::vector<std::string> paths;
     for (const Json& entry : *files) {
         const size_t index = manifest.files.size();
         ManifestFile file;
@@ -140,14 +149,15 @@ bool readManifest(const Json& document, Manifest& manifest, std::string& problem
             problem = entryName(index) + ": " + problem;
             return false;
         }
-        const auto added = indexByIdentity.emplace(manifestPathIdentity(file.path), index);
-        if (!added.second) {
-            const size_t first = added.first->second;
-            problem = entryName(index) + ": path " + inQuotes(file.path) + " names the same file on Windows as " +
-                      entryName(first) + " " + inQuotes(manifest.files[first].path);
-            return false;
-        }
+        paths.push_back(file.path);
         manifest.files.push_back(std::move(file));
+    }
+    // Two entries that name one file on Windows would leave one file on disk and two digests in the record.
+    PathClash clash;
+    if (findPathClash(paths, clash)) {
+        problem = entryName(clash.later) + ": path " + inQuotes(paths[clash.later]) + " " + pathClashWords(clash.kind) +
+                  " " + entryName(clash.earlier) + " " + inQuotes(paths[clash.earlier]);
+        return false;
     }
     if (manifest.version.empty()) {
         problem = "\"version\" is empty";
@@ -171,7 +181,61 @@ std::string manifestPathProblem(const std::string& path) {
     for (const char byte : path) {
         if (uint8_t(byte) < 0x20 || byte == 0x7F) return "contains a control character";
     }
+    // Windows drops a name's trailing dots and spaces: "a." is the file "a".
+    for (size_t end = path.find_first_of("/\\"); ; end = path.find_first_of("/\\", end + 1)) {
+        const size_t last = (end == std::string::npos ? path.size() : end) - 1;
+        if (last < path.size() && (path[last] == '.' || path[last] == ' ')) return "has a name ending in a dot or a space";
+        if (end == std::string::npos) break;
+    }
+    const std::string identity = manifestPathIdentity(path);
+    for (const char* reserved : kSetupOwnFiles) {
+        if (identity == reserved) return "names a file the setup program keeps in the installation folder";
+    }
+    if (identity == kDownloadCacheIdentity || identity.compare(0, kDownloadCacheIdentity.size() + 1,
+                                                               std::string(kDownloadCacheIdentity) + "/") == 0)
+        return "lies in the setup program's download cache";
     return {};
+}
+
+bool findPathClash(const std::vector<std::string>& paths, PathClash& clash) {
+    // Of all clashes, the one named is the one whose later path comes first.
+    bool found = false;
+    const auto note = [&](size_t a, size_t b, PathClashKind kind) {
+        const size_t later = std::max(a, b);
+        if (!found || later < clash.later) clash = PathClash{later, std::min(a, b), kind};
+        found = true;
+    };
+    std::unordered_map<std::string, size_t> indexByIdentity;
+    std::vector<std::string> identities;
+    identities.reserve(paths.size());
+    for (size_t index = 0; index < paths.size(); ++index) {
+        identities.push_back(manifestPathIdentity(paths[index]));
+        const auto added = indexByIdentity.emplace(identities.back(), index);
+        if (!added.second) note(index, added.first->second, PathClashKind::SameFile);
+    }
+    // Each path's staged sibling and folders, against the whole list.
+    for (size_t index = 0; index < paths.size(); ++index) {
+        const std::string& identity = identities[index];
+        const auto twin = indexByIdentity.find(identity + kStagedSuffixIdentity);
+        if (twin != indexByIdentity.end()) note(index, twin->second, PathClashKind::StagedTwin);
+        for (size_t slash = identity.find('/'); slash != std::string::npos; slash = identity.find('/', slash + 1)) {
+            const auto folder = indexByIdentity.find(identity.substr(0, slash));
+            if (folder != indexByIdentity.end()) note(index, folder->second, PathClashKind::FileInFolder);
+        }
+    }
+    return found;
+}
+
+const char* pathClashWords(PathClashKind kind) {
+    switch (kind) {
+        case PathClashKind::SameFile:
+            break;
+        case PathClashKind::StagedTwin:
+            return "differs only by \".new\", the suffix of a staged file, from";
+        case PathClashKind::FileInFolder:
+            return "needs one name as both a file and a folder with";
+    }
+    return "names the same file on Windows as";
 }
 
 std::string manifestPathIdentity(const std::string& path) {

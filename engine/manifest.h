@@ -37,5 +37,23 @@ bool parseManifest(const std::string& text, Manifest& manifest, std::string& pro
 // The form in which two paths that name one file on Windows are equal: letter case as Windows compares file
 // names, "\" read as "/". A manifest holds no two paths of one form.
 std::string manifestPathIdentity(const std::string& path);
-// Why a file path may not stand in a manifest ("contains \"..\"", ...); empty when it may.
+// Why a file path may not stand in a manifest ("contains \"..\"", ...); empty when it may. Besides the
+// names that could lead outside the installation folder, this refuses names that Windows would not keep as
+// written (a name ending in a dot or a space) and the files the setup program keeps in the folder itself.
 std::string manifestPathProblem(const std::string& path);
+
+// Two paths of one list that cannot both be installed: the later one (by index), the earlier one, and how.
+enum class PathClashKind {
+    SameFile,     // one file on Windows
+    StagedTwin,   // the later is the other's ".new" sibling, which replaces it during an update
+    FileInFolder  // one names a folder that holds the other
+};
+struct PathClash {
+    size_t later = 0;
+    size_t earlier = 0;
+    PathClashKind kind = PathClashKind::SameFile;
+};
+// The first clash in list order; false when every path can stand beside the others.
+bool findPathClash(const std::vector<std::string>& paths, PathClash& clash);
+// "names the same file on Windows as", ...: the words between the later path and the earlier one.
+const char* pathClashWords(PathClashKind kind);

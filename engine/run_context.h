@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 
+#include "engine/folder_lock.h"
 #include "platform/http.h"
 #include "platform/lock_retry.h"
 
@@ -16,6 +17,7 @@ struct RunContext {
     bool desktopShortcut = false;  // a shortcut on the desktop too, besides the Start menu's
     uint32_t waitPid = 0;          // the application process that must end before its files are replaced
     LockWait lockWait;             // patience with a locked file, and how a wait is shown
+    uint32_t folderWaitMs = kFolderWaitMs;  // patience with another run on the same folder
 
     BodyFetch fetch = httpFetch;
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "engine/blob_transfer.h"
+#include "engine/staged_file.h"
 #include "platform/file_system.h"
 #include "platform/text.h"
 
@@ -30,6 +31,8 @@ struct Staging {
     TransferContext transferFromCache;  // for the files after the first of a group: their blob is held or cached
     std::atomic<size_t> nextGroup{0};
     std::atomic<bool> failed{false};
+    // Each file's entry is set by the one transfer that staged it whole, and read once every transfer is over.
+    std::vector<char> stagedWhole;
 
     std::mutex lock;  // guards the three below
     std::wstring failure;
@@ -81,6 +84,7 @@ void transferUntilDone(Staging& staging) {
             const bool staged = transferFile(first ? staging.transfer : staging.transferFromCache,
                                              *staging.files[index], failure, patch);
             setInFlight(staging, index, false);
+            staging.stagedWhole[index] = staged;
             if (!staged) {
                 recordFailure(staging, failure);
                 return;
@@ -113,6 +117,7 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
 
     Staging staging(run, files, patches);
     staging.blobGroups = blobGroupsOf(files);
+    staging.stagedWhole.assign(files.size(), false);
     staging.transfer.installDir = run.installDir;
     staging.transfer.cacheNames = &cacheNames;
     staging.transfer.heldBlobs = &heldBlobs;
@@ -138,5 +143,11 @@ bool stageFiles(const RunContext& run, const std::vector<const ManifestFile*>& f
 
     if (!staging.failed.load()) return true;
     failure = staging.failure;
+    // The files this run staged whole go too, so that a full disk is freed; any other ".new" is not its own.
+    for (size_t index = 0; index < files.size(); ++index) {
+        if (!staging.stagedWhole[index]) continue;
+        const std::wstring staged = stagedPathOf(run.installDir, files[index]->path);
+        if (!staged.empty()) DeleteFileW(staged.c_str());
+    }
     return false;
 }

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/file_system.h"
 #include "platform/handles.h"
 #include "platform/release_key.h"
 
@@ -18,6 +19,8 @@ constexpr size_t kPointBytes = 64;      // X||Y, and r||s
 constexpr ULONG kCoordinateBytes = 32;  // one of X, Y, r, s
 // BCryptHashData takes a 32-bit length: larger buffers are hashed in pieces of this size.
 constexpr size_t kHashPieceBytes = size_t(1) << 30;
+// Files are hashed in pieces of this size, so memory stays flat whatever their length.
+constexpr size_t kFilePieceBytes = size_t(1) << 20;
 
 UniqueAlgorithmProvider openProvider(const wchar_t* algorithm) {
     BCRYPT_ALG_HANDLE provider = nullptr;
@@ -99,6 +102,19 @@ std::vector<uint8_t> sha256Digest(const uint8_t* data, size_t size) {
 }
 
 std::string sha256Hex(const uint8_t* data, size_t size) { return hexOf(sha256Digest(data, size)); }
+
+std::string sha256OfFile(const std::wstring& path) {
+    UniqueHandle file = openForReading(path);
+    Sha256Stream hash;
+    if (!file || !startSha256(hash)) return {};
+    std::vector<uint8_t> piece(kFilePieceBytes);
+    for (;;) {
+        size_t got = 0;
+        if (!readUpTo(file.get(), piece.data(), piece.size(), got)) return {};
+        if (got == 0) return finishSha256Hex(hash);
+        addToSha256(hash, piece.data(), got);
+    }
+}
 
 std::vector<uint8_t> decodeBase64(const std::string& text) {
     // The decoder takes a 32-bit length; a zero length would mean "up to the first NUL".

@@ -23,6 +23,8 @@ std::string finishSha256Hex(Sha256Stream& stream);
 
 // 64 lowercase hex digits; empty when the platform cannot hash.
 std::string sha256Hex(const uint8_t* data, size_t size);
+// 64 lowercase hex digits of the file's bytes, read in pieces; empty when it cannot be read or hashed.
+std::string sha256OfFile(const std::wstring& path);
 // The 32-byte digest; empty when the platform cannot hash.
 std::vector<uint8_t> sha256Digest(const uint8_t* data, size_t size);
 // The decoded bytes; empty when the text is not valid Base64.

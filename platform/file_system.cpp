@@ -85,7 +85,9 @@ bool replaceFileContent(const std::wstring& path, const void* data, size_t size)
     if (writeWholeFile(newPath, data, size, true) &&
         MoveFileExW(newPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
+    const DWORD error = GetLastError();  // the caller may decide on it
     DeleteFileW(newPath.c_str());
+    SetLastError(error);
     return false;
 }
 

@@ -22,7 +22,7 @@ bool readWholeFile(const std::wstring& path, std::string& bytes);
 // handle closes. False when the open or a write failed (a partial file may remain).
 bool writeWholeFile(const std::wstring& path, const void* data, size_t size, bool flushToDisk);
 // Writes the bytes to path + ".new", flushed to disk, then renames that over path, so that a crash leaves either
-// the old file or the new one. False (and no ".new" left) when either step failed.
+// the old file or the new one. False (and no ".new" left) when either step failed; GetLastError holds why.
 bool replaceFileContent(const std::wstring& path, const void* data, size_t size);
 // Opens an existing file for sequential reading; invalid when that fails.
 UniqueHandle openForReading(const std::wstring& path);

@@ -10,6 +10,7 @@ import json
 import os
 import random
 import shutil
+import signal
 import struct
 import subprocess
 import tempfile
@@ -184,6 +185,15 @@ def run_setup(*args, exe=SETUP_EXE, timeout=180):
     result = wine(exe, *args, timeout=timeout)
     wait_for_setup_to_finish(timeout)
     return result
+
+
+def kill_setup():
+    """kill -9 of the running setup program."""
+    killed = 0
+    for pid in setup_process_ids():
+        os.kill(pid, signal.SIGKILL)
+        killed += 1
+    return killed
 
 
 def wait_for_setup_to_finish(timeout=180):

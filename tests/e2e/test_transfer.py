@@ -2,12 +2,11 @@
 retry continues from it (Range requests, servers without them), and blobs that arrive with the wrong length."""
 import itertools
 import os
-import signal
 import subprocess
 import unittest
 
-from harness import (LifecycleTest, adapter_selection, clear_setup_log, cross_program, log_errors, noise,
-                     registry_values, run_setup, setup_process_ids, text_bytes, wait_for_setup_to_finish, wait_until,
+from harness import (LifecycleTest, adapter_selection, clear_setup_log, cross_program, kill_setup, log_errors,
+                     noise, registry_values, run_setup, text_bytes, wait_for_setup_to_finish, wait_until,
                      wine_background)
 
 BIG = "data/big.bin"  # a blob above 1 MiB, which is streamed into the cache as it arrives
@@ -168,15 +167,6 @@ class Retry(LifecycleTest):
 def installation_of(folder):
     """The installation's files without the download cache, which a failed run keeps for its retry."""
     return {p: d for p, d in folder.files().items() if not p.startswith("update-cache/")}
-
-
-def kill_setup():
-    """kill -9 of the running setup program."""
-    killed = 0
-    for pid in setup_process_ids():
-        os.kill(pid, signal.SIGKILL)
-        killed += 1
-    return killed
 
 
 class AllOrNothing(LifecycleTest):

@@ -59,7 +59,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     std::set<std::string> identities;
+    std::set<std::string> installed;  // every path, and every folder a path needs, in identity form
     for (const ManifestFile& file : manifest.files) {
+        const std::string identity = manifestPathIdentity(file.path);
+        // No file is another's staged sibling, nor a folder another file lies in.
+        check(identities.count(identity + ".NEW") == 0);
+        check(identity.size() < 4 || identities.count(identity.substr(0, identity.size() - 4)) == 0 ||
+              identity.compare(identity.size() - 4, 4, ".NEW") != 0);
+        check(installed.count(identity) == 0);
+        for (size_t slash = identity.find('/'); slash != std::string::npos; slash = identity.find('/', slash + 1))
+            check(identities.count(identity.substr(0, slash)) == 0);
+        installed.insert(identity);
+        for (size_t slash = identity.find('/'); slash != std::string::npos; slash = identity.find('/', slash + 1))
+            installed.insert(identity.substr(0, slash));
         check(manifestPathProblem(file.path).empty());
         // Patches are either all well formed or all set aside, with the reason.
         check(file.patchesProblem.empty() || file.patches.empty());

@@ -573,6 +573,25 @@ const BlobDamageCase kBlobDamageCases[] = {
      },
      "manifest.json: files[6]: path \"ШАБЛОНЫ/Стеллажи/СТЕЛЛАЖ 2×4.OBJ\" names the same file on Windows as files[5] "
      "\"шаблоны/стеллажи/стеллаж 2×4.obj\""},
+    {"a file the setup program keeps in the installation folder",
+     [](const PublishedTree& t) {
+         t.resign([](nlohmann::json& m) {
+             nlohmann::json record = entryOf(m, "a.dat");
+             record["path"] = "Install.json";
+             m["files"].push_back(record);
+         });
+     },
+     "manifest.json: files[6]: path \"Install.json\" names a file the setup program keeps in the installation "
+     "folder"},
+    {"a file beside its own staged name",
+     [](const PublishedTree& t) {
+         t.resign([](nlohmann::json& m) {
+             nlohmann::json staged = entryOf(m, "a.dat");
+             staged["path"] = "a.dat.new";
+             m["files"].push_back(staged);
+         });
+     },
+     "path \"a.dat.new\" differs only by \".new\", the suffix of a staged file, from"},
     {"a changed manifest byte",
      [](const PublishedTree& t) {
          std::string text = readText(t.folder / "manifest.json");
@@ -837,6 +856,16 @@ TEST(PublisherRelease, StopsAtASourcePathTheManifestCannotCarry) {
         {{"Данные/Стол.obj", "данные/стол.obj"},
          "path \"данные/стол.obj\" differs from \"Данные/Стол.obj\" only in letter case"},
         {{"ΣΟΦΙΑ.txt", "σοφια.txt"}, "path \"σοφια.txt\" differs from \"ΣΟΦΙΑ.txt\" only in letter case"},
+        // Names the setup program keeps for itself in the installation folder, or that Windows would not keep.
+        {{"maketor.exe", "install.json"}, "path \"install.json\" names a file the setup program keeps"},
+        {{"maketor.exe", "INSTALL-COMMIT.JSON"}, "names a file the setup program keeps"},
+        {{"maketor.exe", "update-cache/x.lzms"}, "lies in the setup program's download cache"},
+        {{"maketor.exe", "readme."}, "path \"readme.\" has a name ending in a dot or a space"},
+        {{"maketor.exe", "docs /readme.txt"}, "has a name ending in a dot or a space"},
+        {{"maketor.exe", "maketor.exe.new"},
+         "path \"maketor.exe.new\" differs only by \".new\", the suffix of a staged file, from \"maketor.exe\""},
+        {{"Data", "data/a.bin"},
+         "path \"data/a.bin\" needs one name as both a file and a folder with \"Data\""},
         {{}, "holds no regular file"},
     };
     for (const RefusedSourceCase& c : cases) {

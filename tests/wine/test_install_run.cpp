@@ -11,6 +11,8 @@
 #include "app/app_state.h"
 #include "app/release_check.h"
 #include "engine/blob_transfer.h"
+#include "engine/folder_lock.h"
+#include "engine/install_record.h"
 #include "engine/install_run.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
@@ -327,87 +329,93 @@ TEST_F(CachedTransfer, AnInvalidCachedBlobWithoutServerIsNotDownloaded) {
               "not the blob") << "the cache is only read";
 }
 
-// The commit of staged files from its journal, at the points where a kill may have stopped it.
-class StagedCommit : public InstallFolder {
-protected:
-    void stage() {
-        place(L"a.bin", "old a");
-        place(L"sub\\b.bin", "old b");
-        place(L"dropped\\c.bin", "old c");
-        place(L"a.bin.new", "new a");
-        place(L"sub\\b.bin.new", "new b");
-        place(L"sub\\new.bin.new", "added");
-        CommitJournal journal;
-        journal.renames = {"a.bin", "sub/b.bin", "sub/new.bin"};
-        journal.deletions = {"dropped/c.bin", "../outside.bin"};
-        journal.recordText = "{ \"version\": \"2\" }";
-        ASSERT_TRUE(writeCommitJournal(installDir, journal));
-        EXPECT_FALSE(pathExists(at(std::wstring(commitJournalName) + L".new")));
+// Another run on a folder, holding its lock on a thread of its own (the lock belongs to the thread that took
+// it) until it ends.
+class OtherRun {
+public:
+    explicit OtherRun(const std::wstring& installDir, DWORD endsAfterMs = INFINITE)
+        : end_(CreateEventW(nullptr, TRUE, FALSE, nullptr)), held_(CreateEventW(nullptr, TRUE, FALSE, nullptr)),
+          thread_([this, installDir, endsAfterMs] {
+              FolderLock lock;
+              if (lock.take(installDir, FolderWait{}) == FolderLock::Held) SetEvent(held_.get());
+              WaitForSingleObject(end_.get(), endsAfterMs);
+          }) {
+        WaitForSingleObject(held_.get(), 5000);
     }
-    void expectCommitted() {
-        EXPECT_EQ(readFileBytes(at(L"a.bin")), "new a");
-        EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "new b");
-        EXPECT_EQ(readFileBytes(at(L"sub\\new.bin")), "added");
-        for (const wchar_t* staged : {L"a.bin.new", L"sub\\b.bin.new", L"sub\\new.bin.new"})
-            EXPECT_FALSE(pathExists(at(staged))) << toUtf8(staged);
-        EXPECT_FALSE(pathExists(at(L"dropped"))) << "the dropped file and the folder it leaves empty";
-        EXPECT_EQ(readFileBytes(at(L"install.json")), "{ \"version\": \"2\" }");
-        EXPECT_FALSE(pathExists(at(commitJournalName)));
+    ~OtherRun() {
+        SetEvent(end_.get());
+        thread_.join();
     }
+
+private:
+    UniqueHandle end_, held_;
+    std::thread thread_;
 };
 
-TEST_F(StagedCommit, ANextRunCompletesACommitStoppedAtAnyPoint) {
-    const struct {
-        const char* stoppedAt;
-        std::vector<std::pair<const wchar_t*, const wchar_t*>> doneBefore;
-    } cases[] = {
-        {"journal written", {}},
-        {"first rename done", {{L"a.bin.new", L"a.bin"}}},
-        {"every rename done", {{L"a.bin.new", L"a.bin"}, {L"sub\\b.bin.new", L"sub\\b.bin"},
-                               {L"sub\\new.bin.new", L"sub\\new.bin"}}},
+TEST(FolderLock, OneNameForEverySpellingOfTheFolder) {
+    const std::wstring name = folderLockName(L"C:\\Torvel\\Maketor");
+    EXPECT_EQ(name.rfind(L"Local\\", 0), 0u);
+    EXPECT_EQ(name.find(L'\\', 6), std::wstring::npos) << "a mutex name has no other backslash";
+    EXPECT_LT(name.size(), size_t(MAX_PATH));
+    const std::pair<const wchar_t*, const wchar_t*> sameFolder[] = {
+        {L"C:\\Torvel\\Maketor", L"c:/torvel/MAKETOR\\"},
+        {L"C:\\Torvel\\Maketor", L"C:\\Torvel\\x\\..\\Maketor"},
+        {L"C:\\Торвел\\Макетор", L"C:\\ТОРВЕЛ\\макетор"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.stoppedAt);
-        stage();
-        for (const auto& [from, to] : c.doneBefore)
-            ASSERT_TRUE(MoveFileExW(at(from).c_str(), at(to).c_str(), MOVEFILE_REPLACE_EXISTING));
-        std::wstring blocked;
-        EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
-        EXPECT_EQ(blocked, L"");
-        expectCommitted();
-        std::wstring again;
-        EXPECT_TRUE(completeCommit(installDir, LockWait{}, again)) << "nothing left to do is no failure";
+    for (const auto& [a, b] : sameFolder) EXPECT_EQ(folderLockName(a), folderLockName(b)) << toUtf8(b);
+    const std::pair<const wchar_t*, const wchar_t*> otherFolders[] = {
+        {L"C:\\Torvel\\Maketor", L"C:\\Torvel\\Maketor2"},
+        {L"C:\\Torvel\\Maketor", L"D:\\Torvel\\Maketor"},
+        {L"C:\\ı", L"C:\\I"},  // two folders on the disk: the file system does not take one for the other
+    };
+    for (const auto& [a, b] : otherFolders) EXPECT_NE(folderLockName(a), folderLockName(b)) << toUtf8(b);
+}
+
+TEST(FolderLock, ASecondRunWaitsSayingSoUntilTheFirstEnds) {
+    const std::wstring folder = makeScratchFolder(L"lock") + L"\\Maketor";
+    ULONGLONG waited = 0;
+    int told = 0;
+    {
+        OtherRun first(folder, 600);
+        FolderLock lock;
+        FolderWait wait;
+        wait.boundMs = 10000;
+        wait.onWait = [&] { ++told; };
+        const ULONGLONG start = GetTickCount64();
+        EXPECT_EQ(lock.take(L"c:" + folder.substr(2) + L"\\", wait), FolderLock::Held) << "another spelling of it";
+        waited = GetTickCount64() - start;
     }
+    EXPECT_EQ(told, 1);
+    EXPECT_GE(waited, 400u);
+    EXPECT_LT(waited, 5000u);
 }
 
-TEST_F(StagedCommit, ATargetHeldOpenStopsTheCommitUntilItIsFree) {
-    stage();
-    UniqueHandle holder(CreateFileW(at(L"sub\\b.bin").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    ASSERT_TRUE(holder);
-    EXPECT_TRUE(isFileInUse(at(L"sub\\b.bin"))) << "the run checks this before it writes the journal";
-    LockWait noWait;
-    noWait.boundMs = 0;
-    std::wstring blocked;
-    EXPECT_FALSE(completeCommit(installDir, noWait, blocked));
-    EXPECT_EQ(blocked, at(L"sub\\b.bin"));
-    EXPECT_TRUE(pathExists(at(commitJournalName))) << "kept for the next run";
-    EXPECT_FALSE(pathExists(at(L"install.json")));
-    holder.reset();
-    EXPECT_EQ(readFileBytes(at(L"sub\\b.bin")), "old b");
-    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
-    expectCommitted();
+TEST(FolderLock, PastTheBoundOrOnCancelTheFolderIsNotTaken) {
+    const std::wstring folder = makeScratchFolder(L"lock") + L"\\Maketor";
+    OtherRun first(folder);
+    FolderLock lock;
+    FolderWait wait;
+    wait.boundMs = 300;
+    EXPECT_EQ(lock.take(folder, wait), FolderLock::Busy);
+    wait.boundMs = 60000;
+    wait.cancelled = [] { return true; };
+    const ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(lock.take(folder, wait), FolderLock::Cancelled);
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    EXPECT_EQ(lock.take(folder + L"2", FolderWait{}), FolderLock::Held) << "another folder is free";
 }
 
-TEST_F(StagedCommit, AJournalThatIsNotWholeIsDroppedAndChangesNothing) {
-    place(L"a.bin", "old a");
-    place(L"a.bin.new", "new a");
-    place(commitJournalName, "{ \"renames\": [\"a.bin\"");
-    std::wstring blocked;
-    EXPECT_TRUE(completeCommit(installDir, LockWait{}, blocked));
-    EXPECT_FALSE(pathExists(at(commitJournalName)));
-    EXPECT_EQ(readFileBytes(at(L"a.bin")), "old a");
-    EXPECT_FALSE(pathExists(at(L"install.json")));
+TEST(FolderLock, TheLockOfARunThatDiedIsTaken) {
+    const std::wstring folder = makeScratchFolder(L"lock") + L"\\Maketor";
+    // A run that ends without letting go, as a killed process does: the system gives the lock up for it.
+    std::thread([&] {
+        HANDLE mutex = CreateMutexW(nullptr, TRUE, folderLockName(folder).c_str());
+        ASSERT_NE(mutex, nullptr);
+    }).join();
+    FolderLock lock;
+    FolderWait wait;
+    wait.boundMs = 1000;
+    EXPECT_EQ(lock.take(folder, wait), FolderLock::Held);
 }
 
 // Nothing listens on the download port during these tests.
@@ -442,6 +450,65 @@ TEST(WithoutServer, TheInstallRunFailsWithTheConnectionTextAndChangesNothing) {
     EXPECT_EQ(bytesTotal.load(), 0u);
     EXPECT_FALSE(pathExists(run.installDir)) << "the folder is created only after the manifest is trusted";
     removeTree(outer);
+}
+
+struct RunWithoutServer {
+    explicit RunWithoutServer(const std::wstring& installDir) {
+        run.installDir = installDir;
+        run.cancelRequested = &cancelRequested;
+        run.bytesDone = &bytesDone;
+        run.bytesTotal = &bytesTotal;
+        run.lockWait.boundMs = 0;
+        run.showStatus = [this](const std::wstring& text) { statuses.push_back(text); };
+        run.reportFailure = [this](const std::wstring& text) { failures.push_back(text); };
+    }
+    std::atomic<bool> cancelRequested{false};
+    std::atomic<uint64_t> bytesDone{0}, bytesTotal{0};
+    std::vector<std::wstring> statuses, failures;
+    RunContext run;
+};
+
+TEST(WithoutServer, ARunWhoseFolderIsBusyFailsPastTheBoundAndChangesNothing) {
+    ScratchInstallFolder folder(L"busy");
+    ASSERT_TRUE(folder.place(L"maketor.exe.new", "staged by the other run"));
+    RunWithoutServer attempt(folder.installDir);
+    attempt.run.folderWaitMs = 300;
+    std::string version;
+    {
+        OtherRun first(folder.installDir);
+        EXPECT_FALSE(installRun(attempt.run, version));
+    }
+    EXPECT_EQ(attempt.failures, std::vector<std::wstring>{L"Папкой " + folder.installDir +
+                                                          L" занята другая копия установщика — дождитесь её "
+                                                          L"окончания и повторите."});
+    EXPECT_EQ(attempt.statuses, (std::vector<std::wstring>{L"Получаем сведения о версии…", folderBusyStatus}));
+    EXPECT_EQ(readFileBytes(folder.at(L"maketor.exe.new")), "staged by the other run");
+}
+
+// A run killed while it committed left its journal; the next run completes it before it asks the network for
+// anything, so the installation is whole even when the site cannot be reached.
+TEST(WithoutServer, AKilledRunsCommitIsCompletedBeforeAnyRequest) {
+    ScratchInstallFolder folder(L"recover");
+    ASSERT_TRUE(folder.place(L"maketor.exe", "old exe"));
+    ASSERT_TRUE(folder.place(L"data\\a.bin", "new a"));  // renamed before the kill
+    ASSERT_TRUE(folder.place(L"maketor.exe.new", "new exe"));
+    CommitJournal journal;
+    journal.renames = {"maketor.exe", "data/a.bin"};
+    nlohmann::json files = {{"maketor.exe", sha256Of("new exe")}, {"data/a.bin", sha256Of("new a")}};
+    journal.recordText = installRecordTextOf(nlohmann::json{{"files", files}, {"version", "2"}});
+    ASSERT_TRUE(writeCommitJournal(folder.installDir, journal));
+
+    RunWithoutServer attempt(folder.installDir);
+    std::string version;
+    EXPECT_FALSE(installRun(attempt.run, version));
+    EXPECT_EQ(attempt.failures, std::vector<std::wstring>{L"Нет связи с сайтом Торвел. Проверьте интернет и повторите."});
+    EXPECT_EQ(attempt.statuses, (std::vector<std::wstring>{L"Получаем сведения о версии…",
+                                                           L"Завершаем прерванное обновление…",
+                                                           L"Получаем сведения о версии…"}));
+    EXPECT_EQ(readFileBytes(folder.at(L"maketor.exe")), "new exe");
+    EXPECT_FALSE(pathExists(folder.at(L"maketor.exe.new")));
+    EXPECT_FALSE(pathExists(folder.at(commitJournalName)));
+    EXPECT_EQ(readFileBytes(folder.at(L"install.json")), journal.recordText);
 }
 
 TEST(WithoutServer, TheReleaseCheckPublishesNothing) {

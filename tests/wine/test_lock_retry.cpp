@@ -146,4 +146,40 @@ TEST_F(LockRetry, TheUninstallerWaitsForAHeldRecordedFile) {
     appState.phase.store(Ready);
 }
 
+// The transfers of a run wait on threads of their own, and their waits overlap. The status line the run showed
+// comes back once the last wait is over, whatever the order in which they end.
+TEST(RunLockWait, OverlappingWaitsGiveTheLineBackOnceTheLastIsOver) {
+    setStatus(L"Скачивание 1 из 4: a.bin");
+    const LockWait wait = runLockWait();
+    wait.onWait(L"C:\\a.bin");
+    wait.onWait(L"C:\\b.bin");
+    EXPECT_EQ(getStatus(), L"Ждём, пока освободится файл C:\\b.bin…");
+    wait.onWaitOver();
+    EXPECT_EQ(getStatus(), L"Ждём, пока освободится файл C:\\b.bin…") << "one wait is still on";
+    wait.onWaitOver();
+    EXPECT_EQ(getStatus(), L"Скачивание 1 из 4: a.bin");
+
+    // A line the run showed meanwhile is newer than the one kept: it stays.
+    wait.onWait(L"C:\\a.bin");
+    setStatus(L"Скачивание 2 из 4: b.bin");
+    wait.onWaitOver();
+    EXPECT_EQ(getStatus(), L"Скачивание 2 из 4: b.bin");
+}
+
+TEST(RunLockWait, ManyTransfersWaitingAtOnceGiveTheLineBack) {
+    setStatus(L"Скачивание 1 из 9: a.bin");
+    const LockWait wait = runLockWait();
+    std::vector<std::thread> transfers;
+    for (int t = 0; t < 4; ++t) {
+        transfers.emplace_back([wait, t] {  // each transfer has its own copy, as the pool's threads do
+            for (int i = 0; i < 2000; ++i) {
+                wait.onWait(L"C:\\file" + std::to_wstring(t) + L".bin");
+                wait.onWaitOver();
+            }
+        });
+    }
+    for (std::thread& transfer : transfers) transfer.join();
+    EXPECT_EQ(getStatus(), L"Скачивание 1 из 9: a.bin");
+}
+
 }  // namespace

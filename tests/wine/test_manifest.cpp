@@ -65,6 +65,26 @@ const ManifestCase kManifestCases[] = {
     {"path with a line break", setPath("a\nb"), false},
     {"path with an inner backslash", setPath("licenses\\x.txt"), true},
     {"path in Cyrillic", setPath("шаблоны/стеллаж.obj"), true},
+    // Windows drops trailing dots and spaces: these would be installed under another name.
+    {"path ending in a dot", setPath("readme."), false},
+    {"path ending in a space", setPath("readme "), false},
+    {"folder ending in a dot", setPath("data./a.bin"), false},
+    {"folder ending in a space", setPath("data /a.bin"), false},
+    {"folder ending in a space, backslash", setPath("data \\a.bin"), false},
+    {"path with inner dots and spaces", setPath("my data/a. b .txt"), true},
+    {"path beginning with a dot", setPath(".config/a.bin"), true},
+    // The setup program's own files in the installation folder.
+    {"path install.json", setPath("install.json"), false},
+    {"path Install.JSON", setPath("Install.JSON"), false},
+    {"path install.json.new", setPath("install.json.new"), false},
+    {"path install-commit.json", setPath("install-commit.json"), false},
+    {"path install-commit.json.new", setPath("INSTALL-COMMIT.json.new"), false},
+    {"path update-cache", setPath("update-cache"), false},
+    {"path in update-cache", setPath("update-cache/0123.lzms"), false},
+    {"path in Update-Cache, backslash", setPath("Update-Cache\\x"), false},
+    {"path install.json in a folder", setPath("data/install.json"), true},
+    {"path update-cache2/x", setPath("update-cache2/x"), true},
+    {"path update-cache.txt", setPath("update-cache.txt"), true},
     {"path a number", [](Json& m) { firstFile(m)["path"] = 5; }, false},
     {"size 5.0", [](Json& m) { firstFile(m)["size"] = 5.0; }, true},
     {"size as a string", [](Json& m) { firstFile(m)["size"] = "5"; }, false},
@@ -280,6 +300,50 @@ TEST(ParseManifest, RefusesTwoPathsThatNameOneFileOnWindows) {
                                      "\" names the same file on Windows as files[0] \"" + c.first + "\"";
         EXPECT_EQ(problem, expected);
     }
+}
+
+// Paths that are each fine alone but cannot be installed together: a file beside its own staged name, and a
+// name that is a file in one entry and a folder in another.
+TEST(ParseManifest, RefusesPathsThatCannotBeInstalledTogether) {
+    const struct {
+        const char* first;
+        const char* second;
+        const char* words;  // empty: accepted
+    } cases[] = {
+        {"data/a.bin", "data/a.bin.new", "differs only by \".new\", the suffix of a staged file, from"},
+        {"DATA/A.BIN.NEW", "data/a.bin", "differs only by \".new\", the suffix of a staged file, from"},
+        {"data/a.bin", "Data\\A.bin.New", "differs only by \".new\", the suffix of a staged file, from"},
+        {"data/a.bin", "data/a.bin.new2", ""},
+        {"data/a.bin", "data/a.new", ""},
+        {"data", "data/a.bin", "needs one name as both a file and a folder with"},
+        {"data/models/a.bin", "DATA/Models", "needs one name as both a file and a folder with"},
+        {"data/a.bin", "data\\a.bin\\b", "needs one name as both a file and a folder with"},
+        {"data/a.bin", "data/a.bin2/b", ""},
+        {"data2", "data/a.bin", ""},
+    };
+    for (const auto& c : cases) {
+        Json document = validManifest();
+        document["files"][0]["path"] = c.first;
+        document["files"][1]["path"] = c.second;
+        Manifest manifest;
+        std::string problem;
+        const bool accepted = *c.words == '\0';
+        EXPECT_EQ(parseManifest(document.dump(), manifest, problem), accepted) << c.first << " | " << c.second;
+        if (!accepted) {
+            EXPECT_EQ(problem, std::string("files[1]: path \"") + c.second + "\" " + c.words + " files[0] \"" +
+                                   c.first + "\"");
+        }
+    }
+}
+
+TEST(FindPathClash, NamesTheClashWhoseLaterPathComesFirst) {
+    const std::vector<std::string> paths = {"a", "b.new", "c", "a/x", "B", "b"};
+    PathClash clash;
+    ASSERT_TRUE(findPathClash(paths, clash));
+    EXPECT_EQ(clash.later, 3u);
+    EXPECT_EQ(clash.earlier, 0u);
+    EXPECT_EQ(clash.kind, PathClashKind::FileInFolder);
+    EXPECT_FALSE(findPathClash({"a", "b", "a.b/c", "a.new.x"}, clash));
 }
 
 TEST(ParseManifest, FindsATwinAnywhereInTheList) {

@@ -1,7 +1,6 @@
 #include "tools/publisher/source_files.h"
 
 #include <algorithm>
-#include <map>
 #include <system_error>
 
 #include <nlohmann/json.hpp>
@@ -56,15 +55,19 @@ bool listSourceFiles(const fs::path& source, std::vector<SourceFile>& files, std
         return false;
     }
     std::sort(files.begin(), files.end(), [](const SourceFile& a, const SourceFile& b) { return a.path < b.path; });
-    // Windows file names ignore letter case: two such paths would be one installed file.
-    std::map<std::string, const SourceFile*> byIdentity;
-    for (const SourceFile& file : files) {
-        const auto added = byIdentity.emplace(manifestPathIdentity(file.path), &file);
-        if (!added.second) {
-            problem = file.location.string() + ": path \"" + file.path + "\" differs from \"" +
-                      added.first->second->path + "\" only in letter case, one file on Windows";
-            return false;
-        }
+    // Windows file names ignore letter case: two such paths would be one installed file. A file beside its own
+    // ".new" name, or a file whose name another path needs as a folder, could not be installed either.
+    std::vector<std::string> paths;
+    for (const SourceFile& file : files) paths.push_back(file.path);
+    PathClash clash;
+    if (findPathClash(paths, clash)) {
+        const SourceFile& later = files[clash.later];
+        const std::string& earlier = files[clash.earlier].path;
+        problem = later.location.string() + ": path \"" + later.path + "\" " +
+                  (clash.kind == PathClashKind::SameFile
+                       ? "differs from \"" + earlier + "\" only in letter case, one file on Windows"
+                       : std::string(pathClashWords(clash.kind)) + " \"" + earlier + "\"");
+        return false;
     }
     if (files.empty()) problem = source.string() + ": holds no regular file to release";
     return !files.empty();
