@@ -16,6 +16,7 @@
 
 namespace {
 
+const wchar_t kUserAgent[] = L"maketor-setup/1.0";
 constexpr DWORD kStatusOk = 200;
 constexpr DWORD kStatusPartialContent = 206;
 constexpr DWORD kStatusProxySignIn = 407;
@@ -71,7 +72,7 @@ HINTERNET openSession() {
     sessionProxy = route.proxy;
     if (!route.proxy.empty()) logLine(L"соединение через прокси-сервер " + route.proxy + L" (" + route.source + L")");
     HINTERNET session = WinHttpOpen(
-        L"maketor-setup/1.0", route.proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
+        kUserAgent, route.proxy.empty() ? WINHTTP_ACCESS_TYPE_NO_PROXY : WINHTTP_ACCESS_TYPE_NAMED_PROXY,
         route.proxy.empty() ? WINHTTP_NO_PROXY_NAME : route.proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
     if (!session) return nullptr;
     WinHttpSetTimeouts(session, kResolveTimeoutMs, kConnectTimeoutMs, kSendTimeoutMs, kReceiveTimeoutMs);
@@ -112,7 +113,7 @@ constexpr int kProxyQuestionTimeoutMs = 3000;
 // request through the same proxy shows whether it asks for a sign-in.
 bool proxyAsksForSignIn() {
     if (sessionProxy.empty()) return false;
-    UniqueInternet session(WinHttpOpen(L"maketor-setup/1.0", WINHTTP_ACCESS_TYPE_NAMED_PROXY, sessionProxy.c_str(),
+    UniqueInternet session(WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_NAMED_PROXY, sessionProxy.c_str(),
                                        WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session) return false;
     WinHttpSetTimeouts(session.get(), kProxyQuestionTimeoutMs, kProxyQuestionTimeoutMs, kProxyQuestionTimeoutMs,
