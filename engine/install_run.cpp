@@ -62,7 +62,11 @@ bool fetchTrustedManifest(const RunContext& run, Manifest& manifest) {
         case ReleaseFetch::Trusted:
             return true;
         case ReleaseFetch::NoConnection:
-            run.reportFailure(L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            run.reportFailure(isCancelRequested(run) ? runCancelledText
+                                                     : L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            return false;
+        case ReleaseFetch::ProxySignIn:
+            run.reportFailure(proxySignInText);
             return false;
         case ReleaseFetch::NotTrusted:
             break;
@@ -126,7 +130,7 @@ std::wstring takeInstallFolder(const RunContext& run, FolderLock& lock, bool& st
         case FolderLock::Held:
             return {};
         case FolderLock::Cancelled:
-            return L"Установка отменена.";
+            return runCancelledText;
         case FolderLock::Busy:
             break;
     }
