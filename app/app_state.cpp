@@ -67,8 +67,9 @@ void reportFailure(const std::wstring& text) {
 
 namespace {
 
-// The transfers of a run wait for files on threads of their own, and their waits overlap: the first wait keeps
-// the line shown before it, and the last one over brings it back, unless the run has shown another meanwhile.
+// The transfers of a run wait on threads of their own (for a locked file, or to try a download again), and their
+// waits overlap: the first wait keeps the line shown before it, and the last one over brings it back, unless
+// the run has shown another meanwhile.
 struct WaitNotice {
     std::mutex lock;
     unsigned waiting = 0;
@@ -76,23 +77,40 @@ struct WaitNotice {
     std::wstring shown;  // the latest wait's line
 };
 
+void showWait(WaitNotice& notice, const std::wstring& line) {
+    std::lock_guard<std::mutex> hold(notice.lock);
+    if (notice.waiting++ == 0) notice.shownBefore = getStatus();
+    notice.shown = line;
+    setStatus(notice.shown);
+}
+
+void endWait(WaitNotice& notice) {
+    std::lock_guard<std::mutex> hold(notice.lock);
+    if (--notice.waiting == 0 && getStatus() == notice.shown) setStatus(notice.shownBefore);
+}
+
 }  // namespace
 
 LockWait runLockWait() {
     LockWait wait;
     wait.boundMs = appState.lockWaitMs;
     auto notice = std::make_shared<WaitNotice>();
-    wait.onWait = [notice](const std::wstring& path) {
-        std::lock_guard<std::mutex> hold(notice->lock);
-        if (notice->waiting++ == 0) notice->shownBefore = getStatus();
-        notice->shown = L"Ждём, пока освободится файл " + path + L"…";
-        setStatus(notice->shown);
-    };
-    wait.onWaitOver = [notice] {
-        std::lock_guard<std::mutex> hold(notice->lock);
-        if (--notice->waiting == 0 && getStatus() == notice->shown) setStatus(notice->shownBefore);
-    };
+    wait.onWait = [notice](const std::wstring& path) { showWait(*notice, L"Ждём, пока освободится файл " + path + L"…"); };
+    wait.onWaitOver = [notice] { endWait(*notice); };
     return wait;
+}
+
+RetryPlan runRetryPlan() {
+    auto notice = std::make_shared<WaitNotice>();
+    RetryPlan plan;
+    plan.waiting = [notice](const std::wstring& path, unsigned attempt, unsigned attempts, unsigned waitMs) {
+        const std::wstring seconds = std::to_wstring((waitMs + 999) / 1000);
+        const std::wstring count = std::to_wstring(attempt) + L" из " + std::to_wstring(attempts);
+        logLine(L"связь прервалась (" + path + L"), попытка " + count + L" через " + seconds + L" с");
+        showWait(*notice, L"Связь прервалась — повторяем через " + seconds + L" с (попытка " + count + L")…");
+    };
+    plan.resumed = [notice] { endWait(*notice); };
+    return plan;
 }
 
 std::wstring getStatus() { return lockedCopy(appState.statusText); }
@@ -117,6 +135,7 @@ RunContext installRunContext() {
     run.desktopShortcut = appState.runMode == Install && appState.desktopShortcut;
     run.waitPid = appState.waitPid;
     run.lockWait = runLockWait();
+    run.fetch = withRetries(httpFetch, runRetryPlan());
     run.folderWaitMs = appState.folderWaitMs;
     run.cancelRequested = &appState.cancelRequested;
     run.bytesDone = &appState.bytesDone;

@@ -11,6 +11,7 @@
 
 #include "app/command_line.h"
 #include "engine/folder_lock.h"
+#include "engine/transfer_retry.h"
 #include "platform/lock_retry.h"
 
 enum RunPhase : int32_t { Ready = 0, Running = 1, Done = 2, Failed = 3 };
@@ -84,6 +85,9 @@ void setStatus(const std::wstring& text);
 void reportFailure(const std::wstring& text);
 // The runs' patience with a locked file: appState.lockWaitMs, the wait shown on the status line.
 LockWait runLockWait();
+// How the run's downloads are tried again: the status line says that a transfer waits to try again (the first
+// to wait keeps the line it replaces, the last to go on puts it back), and the log names each retry.
+RetryPlan runRetryPlan();
 std::wstring getStatus();
 // Copies of the other guarded strings, for the painter.
 std::wstring getErrorText();

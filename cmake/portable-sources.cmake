@@ -8,6 +8,8 @@ set(MAKETOR_PORTABLE_SOURCES
   "${CMAKE_SOURCE_DIR}/engine/pack_cut.cpp"
   "${CMAKE_SOURCE_DIR}/engine/pack_plan.cpp"
   "${CMAKE_SOURCE_DIR}/engine/transfers_in_flight.cpp"
+  "${CMAKE_SOURCE_DIR}/engine/release_freshness.cpp"
+  "${CMAKE_SOURCE_DIR}/engine/version_order.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_container.cpp"
   "${CMAKE_SOURCE_DIR}/platform/lzms_decoder.cpp"
   "${CMAKE_SOURCE_DIR}/platform/zstd_patch.cpp"

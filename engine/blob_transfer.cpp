@@ -18,6 +18,8 @@
 #include "platform/text.h"
 
 const wchar_t* const downloadCacheName = L"update-cache";
+const wchar_t* const runCancelledText = L"Установка отменена.";
+const wchar_t* const proxySignInText = L"Прокси-сервер требует входа — обратитесь к администратору сети и повторите.";
 
 namespace {
 
@@ -33,6 +35,9 @@ constexpr uint64_t kInMemoryBlobLimit = uint64_t{1} << 20;
 
 using Step = CacheFetch;
 using BlobPaths = CachePaths;
+
+// A length the server announced (0: none) that is not the signed size fails the fetch before its body.
+bool isSignedLength(uint64_t announced, uint64_t signedSize) { return announced == 0 || announced == signedSize; }
 
 // The run's progress as far as one file is concerned: what it added can be taken back when its bytes have to
 // arrive again, without disturbing what the other transfers count meanwhile.
@@ -104,8 +109,15 @@ bool resumePart(HANDLE part, const Download& file, Sha256Stream& hash, uint64_t&
     return truncateAt(part, 0) && startSha256(hash);
 }
 
+// Why a fetch failed whose body was not refused: a proxy that wants a sign-in, a stop, or the network.
+Step failedFetchStep(const TransferContext& context, FetchFailure failure) {
+    if (failure == FetchFailure::ProxySignIn) return Step::ProxySignIn;
+    return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
+}
+
 // One request for the rest of the blob, appended to the part as it arrives. A server that answers with the
-// whole body instead of the range makes the part start over.
+// whole body instead of the range makes the part start over. Nothing past the signed size is written: a
+// length announced otherwise fails before the body, a byte beyond it fails the fetch.
 Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPath, const BlobPaths& paths,
                    const Download& file, FileProgress& progress) {
     UniqueHandle part = openForWriting(paths.partial, false);
@@ -114,8 +126,11 @@ Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPa
     if (!part || !resumePart(part.get(), file, hash, have, progress)) return Step::NotWritten;
 
     bool written = true;
+    bool refused = false;  // the server's body is not the signed one
     BodySink sink;
-    sink.start = [&](uint64_t bodyStart, uint64_t) {
+    sink.start = [&](uint64_t bodyStart, uint64_t length) {
+        refused = !isSignedLength(length, file.csize);
+        if (refused) return false;
         if (bodyStart == have) return true;
         takeBackBytes(progress, have);  // those bytes arrive again
         have = 0;
@@ -123,25 +138,31 @@ Step fetchIntoPart(const TransferContext& context, const std::wstring& requestPa
         return written;
     };
     sink.piece = [&](const uint8_t* data, size_t size) {
+        refused = size > file.csize - have;
+        if (refused) return false;
         countBytes(progress, size);
         written = writeAll(part.get(), data, size);
         addToSha256(hash, data, size);
+        have += size;
         return written;
     };
+    FetchFailure failure = FetchFailure::None;
     FetchControl control;
     control.stopped = [&context] { return isStopped(context); };
+    control.failure = &failure;
     const bool fetched = context.fetch(requestPath, have, sink, control);
     uint64_t kept = 0;
     const bool nothingKept = sizeOfOpenFile(part.get(), kept) && kept == 0;
     part.reset();
     if (nothingKept && !fetched) DeleteFileW(paths.partial.c_str());  // an empty part is no head start
     if (!written) return Step::NotWritten;
-    const bool whole = kept == file.csize && finishSha256Hex(hash) == file.csha256;
+    // A body that went on past the signed size is refused even when its first csize bytes are the blob.
+    const bool whole = !refused && kept == file.csize && finishSha256Hex(hash) == file.csha256;
     const bool inCache = whole && MoveFileExW(paths.partial.c_str(), paths.complete.c_str(), MOVEFILE_REPLACE_EXISTING);
     // A stop that came with the last piece still leaves the blob whole in the cache.
-    if (!fetched) return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
+    if (!fetched && !refused) return failedFetchStep(context, failure);
     if (!whole) {
-        DeleteFileW(paths.partial.c_str());  // whole but wrong: continuing it could never help
+        DeleteFileW(paths.partial.c_str());  // whole but wrong, or from a server that sends another body
         return Step::Damaged;
     }
     return inCache ? Step::Done : Step::NotWritten;
@@ -171,25 +192,34 @@ bool writeBlobToCache(const std::wstring& path, const std::string& blob) {
 // What arrived of a blob whose download broke off is kept as its part, for the next run to continue.
 Step downloadSmallBlob(const TransferContext& context, const BlobPaths& paths, const Download& file,
                        std::string& blob, FileProgress& progress) {
+    bool refused = false;  // the server's body is not the signed one
     BodySink sink;
-    sink.start = [&](uint64_t, uint64_t) { return true; };
-    bool overlong = false;
+    sink.start = [&](uint64_t bodyStart, uint64_t length) {
+        refused = !isSignedLength(length, file.csize);
+        if (bodyStart == 0 && !blob.empty()) {
+            takeBackBytes(progress, blob.size());  // a further attempt got the whole body again
+            blob.clear();
+        }
+        return !refused;
+    };
     sink.piece = [&](const uint8_t* data, size_t size) {
+        refused = size > file.csize - blob.size();
+        if (refused) return false;
         countBytes(progress, size);
-        overlong = blob.size() + size > file.csize;
-        if (overlong) return false;
         blob.append(reinterpret_cast<const char*>(data), size);
         return true;
     };
+    FetchFailure failure = FetchFailure::None;
     FetchControl control;
     control.stopped = [&context] { return isStopped(context); };
+    control.failure = &failure;
     const bool fetched = context.fetch(file.requestPath, 0, sink, control);
     const bool intact =
-        !overlong && sha256Hex(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()) == file.csha256;
-    if (!fetched && !overlong) {
+        !refused && sha256Hex(reinterpret_cast<const uint8_t*>(blob.data()), blob.size()) == file.csha256;
+    if (!fetched && !refused) {
         // A stop that came with the last piece leaves a whole blob, which is no part to continue.
         if (!blob.empty()) writeBlobToCache(intact ? paths.complete : paths.partial, blob);
-        return isStopped(context) ? Step::Cancelled : Step::NotDownloaded;
+        return failedFetchStep(context, failure);
     }
     return intact ? Step::Done : Step::Damaged;
 }
@@ -304,13 +334,15 @@ std::wstring failureText(Step step, const std::wstring& shownPath, const std::ws
         case Step::Done:
             break;
         case Step::Cancelled:
-            return L"Установка отменена.";
+            return runCancelledText;
         case Step::NotDownloaded:
             return L"Не скачан " + shownPath + L" — проверьте интернет и повторите.";
         case Step::Damaged:
             return L"Файл " + shownPath + L" повреждён при загрузке — повторите.";
         case Step::NotWritten:
             return L"Не записать " + target;
+        case Step::ProxySignIn:
+            return proxySignInText;
     }
     return {};
 }

@@ -18,6 +18,10 @@
 // The download cache folder inside the installation folder. It keeps every verified blob, and the part of
 // the one in flight, until a run succeeds.
 extern const wchar_t* const downloadCacheName;
+// The failure of a run the user cancelled.
+extern const wchar_t* const runCancelledText;
+// The failure of a run whose proxy asks for a sign-in that the user's Windows credentials do not give.
+extern const wchar_t* const proxySignInText;
 
 // Small blobs that a run keeps in memory instead of the cache, within a budget: creating and later deleting a
 // file per blob is most of what a small file costs under Wine. A run that succeeds never writes them; one that
@@ -72,7 +76,7 @@ struct Download {
     uint64_t csize = 0;   // its bytes
     std::string csha256;  // its SHA-256
 };
-enum class CacheFetch { Done, Cancelled, NotDownloaded, Damaged, NotWritten };
+enum class CacheFetch { Done, Cancelled, NotDownloaded, Damaged, NotWritten, ProxySignIn };
 
 // The download of requestPath, kept in the install folder's cache as cacheName.
 Download cachedDownload(const std::wstring& installDir, const std::wstring& requestPath,

@@ -14,6 +14,7 @@
 #include "engine/patch_transfer.h"
 #include "engine/recorded_files.h"
 #include "engine/release_fetch.h"
+#include "engine/release_refusal.h"
 #include "engine/staged_commit.h"
 #include "engine/staged_file.h"
 #include "engine/transfer_pool.h"
@@ -61,7 +62,11 @@ bool fetchTrustedManifest(const RunContext& run, Manifest& manifest) {
         case ReleaseFetch::Trusted:
             return true;
         case ReleaseFetch::NoConnection:
-            run.reportFailure(L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            run.reportFailure(isCancelRequested(run) ? runCancelledText
+                                                     : L"Нет связи с сайтом Торвел. Проверьте интернет и повторите.");
+            return false;
+        case ReleaseFetch::ProxySignIn:
+            run.reportFailure(proxySignInText);
             return false;
         case ReleaseFetch::NotTrusted:
             break;
@@ -125,7 +130,7 @@ std::wstring takeInstallFolder(const RunContext& run, FolderLock& lock, bool& st
         case FolderLock::Held:
             return {};
         case FolderLock::Cancelled:
-            return L"Установка отменена.";
+            return runCancelledText;
         case FolderLock::Busy:
             break;
     }
@@ -245,6 +250,7 @@ bool installRun(const RunContext& run, std::string& installedVersion) {
 
     Manifest manifest;
     if (!fetchTrustedManifest(run, manifest)) return false;
+    if (!acceptRelease(run, manifest)) return false;
 
     if (!waitedForApplication) waitForApplicationExit(run, run.waitPid);
     const std::wstring applicationPath = applicationPathIn(installDir);

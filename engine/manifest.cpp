@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/file_name_case.h"
+#include "engine/release_freshness.h"
 
 namespace {
 
@@ -183,6 +184,16 @@ void readPacks(const Json& document, Manifest& manifest) {
         manifest.packsProblem = problem;
 }
 
+// Copies installed before the key ignore it. A vendor who names an expiry wants it kept, so a value that is
+// not a UTC time refuses the manifest rather than letting it run on for ever.
+bool readExpiry(const Json& document, Manifest& manifest, std::string& problem) {
+    if (document.find("expires") == document.end()) return true;
+    if (!readString(document, "expires", nullptr, manifest.expires, problem)) return false;
+    if (parseUtcTime(manifest.expires, manifest.expiresAt)) return true;
+    problem = "\"expires\" is " + inQuotes(manifest.expires) + ", not a UTC time as YYYY-MM-DDTHH:MM:SSZ";
+    return false;
+}
+
 bool readFile(const Json& entry, ManifestFile& file, std::string& problem) {
     if (!entry.is_object()) {
         problem = "is not an object";
@@ -214,7 +225,8 @@ bool readManifest(const Json& document, Manifest& manifest, std::string& problem
     }
     if (!readString(document, "version", "", manifest.version, problem) ||
         !readString(document, "date", "", manifest.date, problem) ||
-        !readString(document, "exe", "maketor.exe", manifest.exe, problem))
+        !readString(document, "exe", "maketor.exe", manifest.exe, problem) ||
+        !readExpiry(document, manifest, problem))
         return false;
 
     manifest.files.clear();

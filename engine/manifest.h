@@ -43,6 +43,10 @@ struct Manifest {
     std::string version;
     std::string date;
     std::string exe;
+    // Optional: the UTC time after which the release is no longer to be taken ("YYYY-MM-DDTHH:MM:SSZ"), so
+    // that a mirror that stops following the releases is noticed. Empty when the manifest names none.
+    std::string expires;
+    int64_t expiresAt = 0;  // the same in seconds since 1970, when expires is not empty
     std::vector<ManifestFile> files;
     std::vector<ReleasePack> packs;  // optional: the blobs serve whoever cannot use them
     std::string packsProblem;        // why a present "packs" value was set aside (empty when it was not)

@@ -75,6 +75,12 @@ struct InternetCloser {
 // A WinHTTP session, connection or request handle.
 using UniqueInternet = std::unique_ptr<void, InternetCloser>;
 
+struct GlobalFreer {
+    void operator()(void* p) const { GlobalFree(p); }
+};
+// A text the system allocated with GlobalAlloc for the caller (WinHTTP's proxy settings).
+using GlobalText = std::unique_ptr<wchar_t, GlobalFreer>;
+
 struct CoTaskMemFreer {
     void operator()(void* p) const { CoTaskMemFree(p); }
 };

@@ -61,12 +61,20 @@ FARPROC WINAPI resolveFromSystem32(unsigned notification, PDelayLoadInfo info) {
     return function;
 }
 
+// Libraries that the platform's own components ask for by bare name at run time, after the entry point has
+// restricted the search, through a loader that may not honour it: GDI+ loads the imaging codecs while the
+// window starts, WinHTTP the security package interface at its first TLS connection. Loaded from System32
+// first (their own imports with them), they are what those later loads get.
+const char* const kLibrariesSystemComponentsAskFor[] = {"windowscodecs.dll", "secur32.dll"};
+
 }  // namespace
 
 void loadSystemLibraries() {
     // Kept for the life of the process, as the delay-load hook keeps them.
     for (const DelayLoadedLibrary& library : kDelayLoadedLibraries)
         LoadLibraryExA(library.name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    for (const char* library : kLibrariesSystemComponentsAskFor)
+        LoadLibraryExA(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
 }
 
 // The helper's notification hook (declared in delayimp.h). Every link asks for this symbol first

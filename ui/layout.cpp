@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "engine/components.h"
+#include "engine/version_order.h"
 #include "platform/text.h"
 
 Screen screenFor(RunMode mode, int32_t phase, uint64_t bytesDone, uint64_t bytesTotal) {
@@ -42,11 +43,26 @@ const wchar_t* screenTitle(Screen screen, RunMode mode, bool hasInstalledVersion
     return L"";
 }
 
+bool offersOlderRelease(const std::string& installedVersion, const std::string& offeredVersion) {
+    return !offeredVersion.empty() && isDowngrade(installedVersion, offeredVersion);
+}
+
+std::wstring chooseIntroText(const std::string& installedVersion, const std::string& offeredVersion) {
+    if (installedVersion.empty())
+        return L"Планировка торгового зала и оборудование из каталога в 3D. Файлы скачиваются с сайта Торвел.";
+    if (offersOlderRelease(installedVersion, offeredVersion))
+        return L"Установлена версия " + toUtf16(installedVersion) + L". На сайте Торвел сейчас более старая версия " +
+               toUtf16(offeredVersion) + L" — обновлять нечего.";
+    return L"Установлена версия " + toUtf16(installedVersion) +
+           L". Скачаются только изменившиеся файлы — настройки и вход сохранятся.";
+}
+
 const wchar_t* mainButtonLabel(int32_t phase, RunMode mode, const std::string& installedVersion,
                                const std::string& offeredVersion) {
     if (phase == Failed) return L"Повторить";
     if (mode == Uninstall) return L"Удалить";
     if (installedVersion.empty()) return L"Установить";
+    if (offersOlderRelease(installedVersion, offeredVersion)) return nullptr;
     if (!offeredVersion.empty() && offeredVersion == installedVersion) return L"Применить";
     return L"Обновить";
 }
@@ -58,6 +74,7 @@ std::vector<BarButton> buttonBarFor(int32_t phase, RunMode mode, const wchar_t* 
         return {{MainButton, ButtonStyle::Primary, L"Запустить", 150, 150},
                 {SecondButton, ButtonStyle::Secondary, L"Закрыть", 150 + 10 + 120, 120}};
     }
+    if (!mainLabel) return {{SecondButton, ButtonStyle::Secondary, L"Закрыть", 120, 120}};
     const ButtonStyle mainStyle = mode == Uninstall ? ButtonStyle::Danger : ButtonStyle::Primary;
     return {{MainButton, mainStyle, mainLabel, 160, 160},
             {SecondButton, ButtonStyle::Secondary, L"Отмена", 160 + 10 + 120, 120}};

@@ -28,7 +28,12 @@ constexpr float kMargin = 32.0f;
 Screen screenFor(RunMode mode, int32_t phase, uint64_t bytesDone, uint64_t bytesTotal);
 const wchar_t* screenTitle(Screen screen, RunMode mode, bool hasInstalledVersion);
 
-// The label of button 1 while the phase is Ready or Failed.
+// The release the release check found comes before the installed version: the window offers no update.
+bool offersOlderRelease(const std::string& installedVersion, const std::string& offeredVersion);
+// The paragraph at the top of the Choose screen.
+std::wstring chooseIntroText(const std::string& installedVersion, const std::string& offeredVersion);
+// The label of button 1 while the phase is Ready or Failed; null when there is nothing to offer (the release
+// on the site is older than the installed one).
 const wchar_t* mainButtonLabel(int32_t phase, RunMode mode, const std::string& installedVersion,
                                const std::string& offeredVersion);
 
@@ -41,7 +46,7 @@ struct BarButton {
     float width;
 };
 // The bar's buttons from right to left (which is also their drawing order); mainLabel is used in Ready and
-// Failed.
+// Failed, where a null one leaves "Закрыть" alone.
 std::vector<BarButton> buttonBarFor(int32_t phase, RunMode mode, const wchar_t* mainLabel);
 
 // min(done / total, 1) in single precision; 0 when total is 0.

@@ -72,12 +72,7 @@ void drawFolderSection(Page& page) {
 void drawChooseBody(Page& page) {
     const FrameState& frame = page.frame();
     const bool hasInstalledVersion = !frame.installedVersion.empty();
-    drawParagraph(page,
-                  hasInstalledVersion ? L"Установлена версия " + toUtf16(frame.installedVersion) +
-                                            L". Скачаются только изменившиеся файлы — настройки и вход сохранятся."
-                                      : L"Планировка торгового зала и оборудование из каталога в 3D. Файлы "
-                                        L"скачиваются с сайта Торвел.",
-                  palette::kBody);
+    drawParagraph(page, chooseIntroText(frame.installedVersion, frame.offeredVersion), palette::kBody);
     if (frame.mode != Install) return;
     if (!hasInstalledVersion) drawFolderSection(page);
 

@@ -105,7 +105,10 @@ void onKeyDown(HWND window, WPARAM key, LPARAM lParam) {
     const int32_t phase = appState.phase.load();
     switch (key) {
         case VK_RETURN:
-            performAction(MainButton);
+            // Only what the window offers: no main button, no action.
+            if (std::any_of(appState.hitRects.begin(), appState.hitRects.end(),
+                            [](const HitRect& rect) { return rect.id == MainButton; }))
+                performAction(MainButton);
             break;
         case VK_ESCAPE:
             if (phase != Running) PostMessageW(window, WM_CLOSE, 0, 0);

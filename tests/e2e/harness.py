@@ -148,6 +148,21 @@ def wine_processes(fragment):
     return found
 
 
+def setup_process_ids():
+    """The Linux ids of the running setup program itself: the Windows process, whose first argument names the
+    executable (not the scripts that mention it in their own arguments)."""
+    found = []
+    for pid in wine_processes("maketor-setup"):
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                program = f.read().split(b"\0")[0]
+        except OSError:
+            continue
+        if program.lower().endswith(b"maketor-setup.exe"):
+            found.append(pid)
+    return found
+
+
 def wait_for_no_process(fragment, timeout=120):
     deadline = time.monotonic() + timeout
     while wine_processes(fragment):
@@ -173,17 +188,11 @@ def run_setup(*args, exe=SETUP_EXE, timeout=180):
 
 
 def kill_setup():
-    """kill -9 of the running setup program: the Windows process, whose first argument names the executable."""
+    """kill -9 of the running setup program."""
     killed = 0
-    for pid in wine_processes("maketor-setup"):
-        try:
-            with open(f"/proc/{pid}/cmdline", "rb") as f:
-                program = f.read().split(b"\0")[0]
-        except OSError:
-            continue
-        if program.lower().endswith(b"maketor-setup.exe"):
-            os.kill(pid, signal.SIGKILL)
-            killed += 1
+    for pid in setup_process_ids():
+        os.kill(pid, signal.SIGKILL)
+        killed += 1
     return killed
 
 

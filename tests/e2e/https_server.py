@@ -7,12 +7,19 @@ command line by the demo and the benchmarks:
     https_server.py --root RELEASE_DIR --cert CERT.pem --key KEY.pem [--port N] [--log FILE]
                     [--slow PATH=SECONDS ...]
 
-Every request path is recorded in order (and appended to --log when given), and so is every Range header
-with the path it came with. A request "Range: bytes=N-" is answered 206 with the body from byte N, one with
-"bytes=N-M" with the bytes N to M (416 when N is past the end). --latency delays every answer (milliseconds), as
-a round trip over the internet does. Faults are set per request path (or for every path with "*"):
+Every request path is recorded in order (and appended to --log when given) with the time it came, and so is
+every Range header with the path it came with. A request "Range: bytes=N-" is answered 206 with the body from
+byte N, one with "bytes=N-M" with the bytes N to M (416 when N is past the end). --latency delays every answer
+(milliseconds), as a round trip over the internet does. Faults are set per request path (or for every path
+with "*"), for every request or for the next few (set_fault's times):
     ("status", 404 | 500 | ...)   answer with that status and a short body
-    ("cut", N)                    send the headers for the whole body, then N bytes of it, then drop the connection
+    ("cut", N)                    send the headers, then the body up to byte N of the file (nothing when the range
+                                  starts there or later), then drop the connection
+    ("stall", N)                  the same, but then keep the connection open and silent (up to STALL_SECONDS)
+    ("drip", SECONDS)             send the headers, then one byte of the body every SECONDS
+    ("endless", FILL)             answer 200 with no length and Connection: close: the file, then FILL (a bytes
+                                  value) over and over, without end (up to ENDLESS_BYTES)
+    ("announce", N)               announce a Content-Length of N, send the body as it is, then close
     ("slow", SECONDS)             send the body in small pieces spread over about SECONDS
     ("no-range", None)            ignore Range headers: always the whole body with 200
     ("short", N)                  announce the whole body's length, send N bytes fewer, then close
@@ -32,6 +39,20 @@ import threading
 import time
 
 PREFIX = "/maketor/app/"
+# Bounds on the faults that never end by themselves, so that a client that does not give up cannot keep a test
+# server busy for ever.
+STALL_SECONDS = 120
+DRIP_SECONDS = 300
+ENDLESS_BYTES = 8 << 30
+
+
+def origin_form(target):
+    """The path of a request target. A server takes the absolute form ("https://host:port/path") as well (RFC
+    9112, 3.2.2), and Wine's WinHTTP sends that form through a proxy's tunnel."""
+    if target.startswith(("https://", "http://")):
+        slash = target.find("/", target.index("//") + 2)
+        return target[slash:] if slash >= 0 else "/"
+    return target
 
 
 class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
@@ -46,7 +67,7 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
 
     def do_GET(self):
         release = self.server.release
-        path = self.path
+        path = origin_form(self.path)
         fault = release.fault_for(path)
         first, last = self.byte_range()
         if fault and fault[0] == "no-range":
@@ -64,6 +85,9 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
             return
         if fault and fault[0] == "answer":
             self.send_whole_body_as(fault[1], body)
+            return
+        if fault and fault[0] == "endless":
+            self.send_endless(path, body, fault[1])
             return
         asked, _ = self.byte_range()
         if asked is not None:
@@ -84,15 +108,22 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
             announced, body = len(body), body[: len(body) - fault[1]]
         elif fault and fault[0] == "long":
             announced = len(body) - fault[1]
+        elif fault and fault[0] == "announce":
+            announced = fault[1]
         self.send_header("Content-Length", str(announced))
-        if fault and fault[0] in ("short", "long"):
+        if fault and fault[0] in ("short", "long", "announce"):
             self.send_header("Connection", "close")
             self.close_connection = True
         self.end_headers()
-        if fault and fault[0] == "cut":
-            self.wfile.write(body[: fault[1]])
+        start = first or 0  # where the body sent begins in the file
+        if fault and fault[0] in ("cut", "stall"):
+            self.wfile.write(body[: max(0, fault[1] - start)])
             self.wfile.flush()
+            if fault[0] == "stall":
+                release.fault_end().wait(STALL_SECONDS)
             self.drop_connection()
+        elif fault and fault[0] == "drip":
+            self.send_dripping(body, fault[1])
         elif fault and fault[0] == "slow":
             self.send_slowly(body, fault[1])
         else:
@@ -140,6 +171,39 @@ class ReleaseRequestHandler(http.server.BaseHTTPRequestHandler):
             self.wfile.flush()
             time.sleep(seconds / pieces)
 
+    def send_dripping(self, body, seconds):
+        deadline = time.monotonic() + DRIP_SECONDS
+        end = self.server.release.fault_end()
+        for index in range(len(body)):
+            if time.monotonic() > deadline or (index > 0 and end.wait(seconds)):
+                break
+            try:
+                self.wfile.write(body[index : index + 1])
+                self.wfile.flush()
+            except OSError:
+                break  # the client gave up
+        self.drop_connection()
+
+    def send_endless(self, path, body, fill):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        sent = 0
+        try:
+            self.wfile.write(body)
+            sent = len(body)
+            chunk = fill * (65536 // len(fill))
+            end = self.server.release.fault_end()
+            while sent < ENDLESS_BYTES and not end.is_set():
+                self.wfile.write(chunk)
+                sent += len(chunk)
+        except OSError:
+            pass  # the client gave up
+        self.server.release.record_sent(path, sent)
+        self.drop_connection()
+
     def drop_connection(self):
         # An abrupt end without a TLS close_notify, like a network that went away.
         self.close_connection = True
@@ -169,6 +233,9 @@ class ReleaseServer:
         self._unknown = []
         self._ranges = []
         self._faults = {}
+        self._times = []
+        self._sent = {}
+        self._stopping = threading.Event()
         context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
         context.load_cert_chain(cert_file, key_file)
         self._httpd = QuietThreadingHTTPServer(("127.0.0.1", port), ReleaseRequestHandler)
@@ -183,6 +250,7 @@ class ReleaseServer:
         return self
 
     def stop(self):
+        self.fault_end().set()
         self._httpd.shutdown()
         self._httpd.server_close()
         self._thread.join()
@@ -192,6 +260,7 @@ class ReleaseServer:
         with self._lock:
             self._paths.append(path)
             self._byte_ranges.append(byte_range)
+            self._times.append((time.monotonic(), path))
             if self.log_file:
                 with open(self.log_file, "a", encoding="utf-8") as log:
                     log.write(path + "\n")
@@ -217,6 +286,25 @@ class ReleaseServer:
             requests = list(zip(self._paths, self._byte_ranges))
         return [(path[len(marker) : -len(".pack")], first or 0, None if last is None else last + 1)
                 for path, (first, last) in requests if path.startswith(marker) and path.endswith(".pack")]
+
+    def request_times(self):
+        """(time.monotonic() when it came, path) of every request, in order."""
+        with self._lock:
+            return list(self._times)
+
+    def record_sent(self, path, count):
+        with self._lock:
+            self._sent[path] = self._sent.get(path, 0) + count
+
+    def sent_bytes(self, path):
+        """The bytes an endless answer sent for path before the client went away."""
+        with self._lock:
+            return self._sent.get(path, 0)
+
+    def fault_end(self):
+        """An event set when the faults are cleared or the server stops: the end of the faults under way."""
+        with self._lock:
+            return self._stopping
 
     def record_unknown(self, path):
         with self._lock:
@@ -246,20 +334,35 @@ class ReleaseServer:
             self._byte_ranges.clear()
             self._unknown.clear()
             self._ranges.clear()
+            self._times.clear()
+            self._sent.clear()
 
     # Faults --------------------------------------------------------------------------------------------------
-    def set_fault(self, path, fault):
-        """path: a full request path, or "*" for every request."""
+    def set_fault(self, path, fault, times=None):
+        """path: a full request path, or "*" for every request; times: how many requests get it (None: all)."""
         with self._lock:
-            self._faults[path] = fault
+            self._faults[path] = [fault, times]
 
     def clear_faults(self):
+        """Also ends the faults still under way (stalls, drips, endless bodies)."""
         with self._lock:
             self._faults.clear()
+            self._stopping.set()  # ends the faults under way
+            self._stopping = threading.Event()
 
     def fault_for(self, path):
         with self._lock:
-            return self._faults.get(path) or self._faults.get("*")
+            key = path if path in self._faults else "*"
+            entry = self._faults.get(key)
+            if not entry:
+                return None
+            fault, times = entry
+            if times is not None:
+                if times <= 1:
+                    del self._faults[key]
+                else:
+                    entry[1] = times - 1
+            return fault
 
     # Content -------------------------------------------------------------------------------------------------
     def set_root(self, root):

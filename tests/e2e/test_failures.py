@@ -1,11 +1,15 @@
 """Failed updates: the exact text in the setup log, and nothing changed in the installation."""
+import hashlib
 import json
 import os
 import shutil
+import subprocess
+import tempfile
 import unittest
+import zlib
 
-from harness import (LifecycleTest, cross_program, log_errors, noise, registry_values, run_setup, sample_files,
-                     sign_manifest, wait_until, wine, wine_background)
+from harness import (PUBLISH, LifecycleTest, cross_program, log_errors, noise, registry_values, run_setup,
+                     sample_files, sign_manifest, wait_until, wine, wine_background)
 
 CONNECTION = "Нет связи с сайтом Торвел. Проверьте интернет и повторите."
 SIGNATURE = "Файлы на сайте не прошли проверку подписи — установка остановлена."
@@ -15,6 +19,26 @@ SHOWN = CHANGED.replace("/", "\\")  # as messages show it
 NOT_DOWNLOADED = "Не скачан " + SHOWN + " — проверьте интернет и повторите."
 DAMAGED = "Файл " + SHOWN + " повреждён при загрузке — повторите."
 CANCELLED = "Установка отменена."
+
+
+def with_larger_chunk_size_field(blob):
+    """The blob with the chunk size of its container header raised to 64 MiB and the header's check byte made
+    anew: for a blob of one chunk the same file from the same number of bytes, under another digest."""
+    header = bytearray(blob[:24])
+    header[16:24] = (64 << 20).to_bytes(8, "little")
+    header[6] = zlib.crc32(bytes(header[:6] + header[7:])) & 0xFF
+    return bytes(header) + blob[24:]
+
+
+def unpacked_by_publisher(blob):
+    """What maketor-publish, with the product's decoder, unpacks the blob to."""
+    with tempfile.TemporaryDirectory() as work:
+        packed, unpacked = os.path.join(work, "blob.lzms"), os.path.join(work, "file")
+        with open(packed, "wb") as f:
+            f.write(blob)
+        subprocess.run([PUBLISH, "unpack", packed, unpacked], check=True, stdout=subprocess.DEVNULL)
+        with open(unpacked, "rb") as f:
+            return f.read()
 
 
 class FailedUpdate(LifecycleTest):
@@ -37,6 +61,20 @@ class FailedUpdate(LifecycleTest):
         listed, repacked, altered = (r.entries[CHANGED] for r in (cls.v2, cls.v2_repacked, cls.v2_altered))
         assert repacked["sha256"] == listed["sha256"] and repacked["csha256"] != listed["csha256"]
         assert altered["size"] == listed["size"] and altered["sha256"] != listed["sha256"]
+        # The changed file above 1 MiB, so that its blob is streamed into the download cache instead of received
+        # into memory.
+        cls.v2_large = cls.make_release("1.5.0", dict(files, **{CHANGED: noise(1_300_000, "catalog v2 large")}))
+        assert cls.v2.entries[CHANGED]["csize"] <= 1 << 20 < cls.v2_large.entries[CHANGED]["csize"]
+        # For each, a blob of exactly the listed csize that unpacks to exactly the listed file: only the blob's
+        # own digest tells it from the published one.
+        cls.other_digest_blob = {}
+        for release in (cls.v2, cls.v2_large):
+            entry, published = release.entries[CHANGED], release.blob(CHANGED)
+            other = with_larger_chunk_size_field(published)
+            assert len(other) == len(published) == entry["csize"]
+            assert hashlib.sha256(other).hexdigest() != entry["csha256"]
+            assert hashlib.sha256(unpacked_by_publisher(other)).hexdigest() == entry["sha256"]
+            cls.other_digest_blob[release.folder] = other
 
     def setUp(self):
         super().setUp()
@@ -63,11 +101,11 @@ class FailedUpdate(LifecycleTest):
                 self.assertEqual(path, blob_name + ".part")
                 self.assertTrue(0 < len(data) < len(blob) and blob.startswith(data), "the part is no beginning")
 
-    def served_copy(self, name):
-        """A copy of v2's release folder that a case may spoil."""
+    def served_copy(self, name, release=None):
+        """A copy of v2's release folder (or of another release's) that a case may spoil."""
         copy = os.path.join(self.workdir, name)
         shutil.rmtree(copy, ignore_errors=True)
-        shutil.copytree(self.v2.folder, copy)
+        shutil.copytree((release or self.v2).folder, copy)
         self.server.set_root(copy)
         return copy
 
@@ -106,8 +144,8 @@ class FailedUpdate(LifecycleTest):
             f.write(bytes([byte[0] ^ 0xFF]))
 
     def repacked_blob(self):
-        """A blob that unpacks to exactly the listed file but is not the published one: only its own digest
-        tells."""
+        """A blob that unpacks to exactly the listed file but is not the published one, and is longer than the
+        listed csize (more chunks, each with its length word)."""
         served = os.path.join(self.served_copy("repacked-blob"), "blobs")
         shutil.copy(self.v2_repacked.blob_path(CHANGED), served)
 
@@ -118,6 +156,28 @@ class FailedUpdate(LifecycleTest):
         os.makedirs(self.folder.path("update-cache"))
         shutil.copy(self.v2_repacked.blob_path(CHANGED), self.folder.path("update-cache"))
         return {"update-cache/" + name: self.v2_repacked.blob(CHANGED)}
+
+    def blob_of_the_listed_size_with_another_digest(self, release):
+        """Served in place of the published blob: its length is the listed csize and it unpacks to the listed
+        file, so no check but the blob digest's can refuse it."""
+        def serve():
+            served = os.path.join(self.served_copy("other-digest", release), "blobs",
+                                  os.path.basename(release.blob_path(CHANGED)))
+            with open(served, "wb") as f:
+                f.write(self.other_digest_blob[release.folder])
+        return serve
+
+    def cached_blob_of_the_listed_size_with_another_digest(self, release):
+        """That blob waiting in the download cache under the published one's name, while the server has no
+        copy: it must not be used."""
+        def cache():
+            name = os.path.basename(release.blob_path(CHANGED))
+            os.remove(os.path.join(self.served_copy("other-digest-cached", release), "blobs", name))
+            os.makedirs(self.folder.path("update-cache"))
+            with open(self.folder.path("update-cache/" + name), "wb") as f:
+                f.write(self.other_digest_blob[release.folder])
+            return {"update-cache/" + name: self.other_digest_blob[release.folder]}
+        return cache
 
     def intact_blob_of_another_file(self):
         """A signed manifest that gives the blob's true digest and size, for a blob of a file of the listed
@@ -155,6 +215,14 @@ class FailedUpdate(LifecycleTest):
             ("blob packed in other blocks", self.repacked_blob, DAMAGED),
             ("blob packed in other blocks, in the cache", self.repacked_blob_in_the_cache, NOT_DOWNLOADED),
             ("intact blob of a file with another digest", self.intact_blob_of_another_file, DAMAGED),
+            ("blob of the listed size with another digest, into memory",
+             self.blob_of_the_listed_size_with_another_digest(self.v2), DAMAGED),
+            ("blob of the listed size with another digest, streamed",
+             self.blob_of_the_listed_size_with_another_digest(self.v2_large), DAMAGED),
+            ("blob of the listed size with another digest, in the cache, small",
+             self.cached_blob_of_the_listed_size_with_another_digest(self.v2), NOT_DOWNLOADED),
+            ("blob of the listed size with another digest, in the cache, large",
+             self.cached_blob_of_the_listed_size_with_another_digest(self.v2_large), NOT_DOWNLOADED),
             ("blob answered 404", self.fault(blob, ("status", 404)), NOT_DOWNLOADED),
             ("blob answered 500", self.fault(blob, ("status", 500)), NOT_DOWNLOADED),
             ("blob answered 203 with all of it", self.fault(blob, ("answer", 203)), NOT_DOWNLOADED),

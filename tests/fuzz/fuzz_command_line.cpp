@@ -29,6 +29,7 @@ uint32_t referencePid(const wchar_t* text) {
 }
 
 const std::set<std::string> kKnownOptions = {"key", "out", "jobs", "block-size"};
+const std::set<std::string> kKnownFlags = {"allow-downgrade"};
 
 }  // namespace
 
@@ -56,11 +57,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, kKnownOptions, parsed, problem)) {
+    if (!parseArguments(arguments, kKnownOptions, parsed, problem, {}, kKnownFlags)) {
         check(!problem.empty());
         return 0;
     }
-    check(parsed.options.size() * 2 + parsed.operands.size() == arguments.size());
+    check(parsed.options.size() * 2 + parsed.flags.size() + parsed.operands.size() == arguments.size());
     size_t jobs = 0;
     if (parseJobs(parsed, jobs)) check(jobs >= 1 && (jobs <= 256 || parsed.options.count("jobs") == 0));
     return 0;

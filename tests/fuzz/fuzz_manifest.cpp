@@ -5,11 +5,16 @@
 // patches rules see mutations too. A line that begins with a tab is the manifest's "packs" value instead; the
 // files' digests are "a...a" followed by their line number in 8 hex digits, their csize the line number + 1, so
 // that packs can name them. The blobs of a well-formed pack of at most 1 MiB are then cut out of a body of its
-// size, in pieces whose length the input chooses, as the client cuts a pack that arrives.
+// size, in pieces whose length the input chooses, as the client cuts a pack that arrives. The first three
+// lines of any input are also three versions for the version order, which compares the text of an install
+// record (anyone's to write) with a release's.
 #include "engine/file_name_case.h"
 #include "engine/manifest.h"
 #include "engine/pack_cut.h"
+#include "engine/release_freshness.h"
+#include "engine/version_order.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -106,6 +111,32 @@ void checkPacks(const Manifest& manifest, const std::string& input) {
     }
 }
 
+bool comesFirstOrSame(const std::string& a, const std::string& b) {
+    return compareVersions(a, b) != VersionOrder::Newer;
+}
+
+// Each text is the same as itself, two answers mirror each other, and the order is transitive.
+void checkVersionOrder(const std::string& input) {
+    std::string versions[3];
+    size_t start = 0;
+    for (std::string& version : versions) {
+        const size_t end = std::min(input.find('\n', start), input.size());
+        if (start < input.size()) version = input.substr(start, end - start);
+        start = end + 1;
+    }
+    for (const std::string& a : versions) {
+        check(compareVersions(a, a) == VersionOrder::Same);
+        for (const std::string& b : versions) {
+            const VersionOrder there = compareVersions(a, b);
+            const VersionOrder back = compareVersions(b, a);
+            check((there == VersionOrder::Same) == (back == VersionOrder::Same));
+            check((there == VersionOrder::Older) == (back == VersionOrder::Newer));
+            for (const std::string& c : versions)
+                if (comesFirstOrSame(a, b) && comesFirstOrSame(b, c)) check(comesFirstOrSame(a, c));
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -114,6 +145,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string upper = fileNameUppercase(input);
     check(fileNameUppercase(upper) == upper);
 
+    checkVersionOrder(input);
+
     const bool asText = size > 0 && data[0] == '{';
     Manifest manifest;
     std::string problem;
@@ -121,6 +154,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         check(!problem.empty());
         return 0;
     }
+    // An expiry is kept only in the one form it is written in.
+    if (!manifest.expires.empty()) check(utcTimeText(manifest.expiresAt) == manifest.expires);
     std::set<std::string> identities;
     std::set<std::string> installed;  // every path, and every folder a path needs, in identity form
     for (const ManifestFile& file : manifest.files) {

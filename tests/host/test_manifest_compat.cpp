@@ -1,6 +1,7 @@
-// A release with patches and packs, as older copies read it: the manifest parser of that time (compiled from
-// the repository's history, tests/host/compat.cmake) takes the release maketor-publish makes with --previous
-// and packs, and sees the same files as in a release made without either.
+// A release with every key added since, as copies installed earlier read it: an older manifest parser
+// (compiled from the repository's history, tests/host/compat.cmake; MAKETOR_OLDER_PARSER names which) takes
+// the release maketor-publish makes with --previous, --expires-in and packs, and sees the same files as
+// without patches, expiry and packs.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -31,14 +32,18 @@ void writeText(const fs::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
-int publish(const fs::path& source, const fs::path& release, const char* version, const std::string& options) {
-    const std::string command = std::string("'") + MAKETOR_PUBLISH_EXE + "' release --key '" +
-                                kDevelopmentKey.string() + "' --version " + version + " " + options + " '" +
-                                source.string() + "' '" + release.string() + "' >/dev/null 2>&1";
+int publish(const fs::path& source, const fs::path& release, const char* version, const fs::path& previous) {
+    std::string command = std::string("'") + MAKETOR_PUBLISH_EXE + "' release --key '" + kDevelopmentKey.string() +
+                          "' --version " + version;
+    if (previous.empty())
+        command += " --pack-size 0";
+    else
+        command += " --previous '" + previous.string() + "' --expires-in 7d";
+    command += " '" + source.string() + "' '" + release.string() + "' >/dev/null 2>&1";
     return std::system(command.c_str());
 }
 
-TEST(ManifestOfOlderCopies, TakesAReleaseWithPatchesAndPacksAsTheSameFiles) {
+TEST(OlderManifestParser, TakesAReleaseWithPatchesAnExpiryAndPacksAsTheSameFiles) {
     const fs::path scratch = fs::temp_directory_path() / ("maketor-compat-" + std::to_string(getpid()));
     fs::remove_all(scratch);
     std::string application(100000, '\0');
@@ -49,19 +54,22 @@ TEST(ManifestOfOlderCopies, TakesAReleaseWithPatchesAndPacksAsTheSameFiles) {
     fs::copy(scratch / "v1", scratch / "v2", fs::copy_options::recursive);
     application.replace(5000, 9, "changed!!");
     writeText(scratch / "v2" / "maketor.exe", application);
-    ASSERT_EQ(publish(scratch / "v1", scratch / "release-1", "1.0", ""), 0);
-    const std::string previous = "--previous '" + (scratch / "release-1").string() + "'";
-    ASSERT_EQ(publish(scratch / "v2", scratch / "release-2", "2.0", previous), 0);
-    ASSERT_EQ(publish(scratch / "v2", scratch / "release-2-alone", "2.0", "--pack-size 0"), 0);
-    const std::string withBoth = readText(scratch / "release-2" / "manifest.json");
-    ASSERT_NE(withBoth.find("\"patches\""), std::string::npos) << withBoth;
-    ASSERT_NE(withBoth.find("\"packs\""), std::string::npos) << withBoth;
+    ASSERT_EQ(publish(scratch / "v1", scratch / "release-1", "1.0", {}), 0);
+    ASSERT_EQ(publish(scratch / "v2", scratch / "release-2", "2.0", scratch / "release-1"), 0);
+    ASSERT_EQ(publish(scratch / "v2", scratch / "release-2-alone", "2.0", {}), 0);
+    const std::string withPatches = readText(scratch / "release-2" / "manifest.json");
+    ASSERT_NE(withPatches.find("\"patches\""), std::string::npos) << withPatches;
+    ASSERT_NE(withPatches.find("\"expires\""), std::string::npos) << withPatches;
+    ASSERT_NE(withPatches.find("\"packs\""), std::string::npos) << withPatches;
 
     Manifest before;
     Manifest alone;
     std::string problem;
-    EXPECT_TRUE(parseManifest(withBoth, before, problem)) << problem;
+    EXPECT_TRUE(parseManifest(withPatches, before, problem)) << problem;
     ASSERT_TRUE(parseManifest(readText(scratch / "release-2-alone" / "manifest.json"), alone));
+    EXPECT_EQ(before.version, alone.version);
+    EXPECT_EQ(before.expires, "") << "that parser knew nothing of an expiry";
+    EXPECT_TRUE(before.packs.empty()) << "that parser knew nothing of packs";
     ASSERT_EQ(before.files.size(), alone.files.size());
     for (size_t i = 0; i < alone.files.size(); ++i) {
         EXPECT_EQ(before.files[i].path, alone.files[i].path);
@@ -69,16 +77,15 @@ TEST(ManifestOfOlderCopies, TakesAReleaseWithPatchesAndPacksAsTheSameFiles) {
         EXPECT_EQ(before.files[i].csha256, alone.files[i].csha256);
         EXPECT_EQ(before.files[i].size, alone.files[i].size);
         EXPECT_EQ(before.files[i].csize, alone.files[i].csize);
-        if (!MAKETOR_PARSER_KNOWS_PATCHES) {
+        if (std::string(MAKETOR_OLDER_PARSER) == "before-patches") {
             EXPECT_TRUE(before.files[i].patches.empty()) << "that parser knew nothing of patches";
         }
     }
-    if (MAKETOR_PARSER_KNOWS_PATCHES) {
+    if (std::string(MAKETOR_OLDER_PARSER) != "before-patches") {
         size_t patched = 0;
         for (const ManifestFile& file : before.files) patched += file.patches.size();
         EXPECT_EQ(patched, 1u) << "maketor.exe's patch";
     }
-    EXPECT_TRUE(before.packs.empty()) << "that parser knew nothing of packs";
     fs::remove_all(scratch);
 }
 

@@ -19,11 +19,13 @@
 #include <nlohmann/json.hpp>
 
 #include "engine/manifest.h"
+#include "engine/release_freshness.h"
 #include "platform/lzms_container.h"
 #include "tools/publisher/file_io.h"
 #include "platform/zstd_patch.h"
 #include "tools/publisher/lzms_compress.h"
 #include "tools/publisher/pack_writer.h"
+#include "tools/publisher/manifest_writing.h"
 #include "tools/publisher/patch_make.h"
 #include "tools/publisher/progress.h"
 #include "tools/publisher/signing.h"
@@ -51,6 +53,7 @@ struct ScratchFolder {
 struct RunResult {
     int exitCode = -1;
     std::string errors;  // what the run wrote on stderr
+    std::string output;  // and on stdout
 };
 
 std::string shellQuoted(const std::string& text) {
@@ -65,14 +68,17 @@ RunResult runPublisher(const std::vector<std::string>& arguments, const std::str
     const fs::path errorFile =
         fs::temp_directory_path() / ("maketor-publish-stderr-" + std::to_string(getpid()) + "-" +
                                      std::to_string(counter++));
+    const fs::path outputFile = errorFile.string() + ".out";
     std::string command = environment + " " + shellQuoted(MAKETOR_PUBLISH_EXE);
     for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
-    command += " >/dev/null 2>" + shellQuoted(errorFile.string());
+    command += " >" + shellQuoted(outputFile.string()) + " 2>" + shellQuoted(errorFile.string());
     RunResult result;
     const int status = std::system(command.c_str());
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     readWholeFile(errorFile, result.errors);
+    readWholeFile(outputFile, result.output);
     fs::remove(errorFile);
+    fs::remove(outputFile);
     return result;
 }
 
@@ -1005,6 +1011,8 @@ TEST(PublisherRelease, RefusesBadSettings) {
         {{"--key", key, "--version", "1", "--pack-size", "8M", source, release}, "--pack-size"},
         {{"--key", kDevelopmentPublicKey.string(), "--version", "1", source, release}, "not an unencrypted P-256"},
         {{"--key", key, "--version", "1", (scratch.path / "none").string(), release}, "not a folder"},
+        {{"--key", key, "--version", "1", "--expires-in", "7w", source, release}, "--expires-in"},
+        {{"--key", key, "--version", "1", "--expires-in", "0d", source, release}, "--expires-in"},
     };
     for (const auto& [arguments, expectedProblem] : cases) {
         std::vector<std::string> commandLine = {"release"};
@@ -1012,6 +1020,229 @@ TEST(PublisherRelease, RefusesBadSettings) {
         const RunResult run = runPublisher(commandLine);
         EXPECT_EQ(run.exitCode, 1) << expectedProblem;
         EXPECT_NE(run.errors.find(expectedProblem), std::string::npos) << run.errors;
+    }
+}
+
+// Every file below folder: relative path -> bytes.
+std::map<std::string, std::string> filesBelow(const fs::path& folder) {
+    std::map<std::string, std::string> files;
+    for (const fs::directory_entry& entry : fs::recursive_directory_iterator(folder))
+        if (entry.is_regular_file()) files[fs::relative(entry.path(), folder).string()] = readText(entry.path());
+    return files;
+}
+
+// A release of version into folder from a one-file tree whose content names the version.
+RunResult publishVersion(const ScratchFolder& scratch, const fs::path& folder, const std::string& version,
+                         const std::vector<std::string>& options = {}) {
+    const fs::path source = scratch.path / ("source-" + version);
+    writeText(source / "maketor.exe", "the application of " + version);
+    std::vector<std::string> arguments{"release", "--key", kDevelopmentKey.string(), "--version", version};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    arguments.push_back(source.string());
+    arguments.push_back(folder.string());
+    return runPublisher(arguments);
+}
+
+TEST(PublisherRelease, RefusesAVersionBeforeTheFolderReleaseUnlessToldAndWritesNothingThen) {
+    struct Case {
+        const char* current;  // in the folder; empty for none
+        const char* version;
+        bool allowDowngrade;
+        bool published;
+    } const cases[] = {
+        {"", "0.1", false, true},
+        {"1.9", "1.10", false, true},
+        {"1.10", "1.10", false, true},  // the same version again
+        {"1.10", "1.9", false, false},
+        {"1.10", "1.9", true, true},
+        {"3.1.0", "3.1.0-бета", false, false},
+        {"3.1.0-бета", "3.1.0", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "'" << c.current << "' then " << c.version);
+        ScratchFolder scratch;
+        const fs::path folder = scratch.path / "release";
+        if (*c.current) {
+            ASSERT_EQ(publishVersion(scratch, folder, c.current).exitCode, 0);
+        }
+        const std::map<std::string, std::string> before = *c.current ? filesBelow(folder)
+                                                                     : std::map<std::string, std::string>();
+        const RunResult run = publishVersion(scratch, folder, c.version,
+                                             c.allowDowngrade ? std::vector<std::string>{"--allow-downgrade"}
+                                                              : std::vector<std::string>{});
+        if (c.published) {
+            EXPECT_EQ(run.exitCode, 0) << run.errors;
+            EXPECT_EQ(nlohmann::json::parse(readText(folder / "manifest.json"))["version"], c.version);
+            continue;
+        }
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_NE(run.errors.find(std::string("holds release ") + c.current + ", which comes after " + c.version),
+                  std::string::npos)
+            << run.errors;
+        EXPECT_NE(run.errors.find("--allow-downgrade"), std::string::npos) << run.errors;
+        EXPECT_EQ(filesBelow(folder), before) << "a refused release wrote into the folder";
+    }
+}
+
+TEST(PublisherRelease, RefusesAFolderWhoseReleaseItCannotReadUnlessTold) {
+    ScratchFolder scratch;
+    const fs::path folder = scratch.path / "release";
+    ASSERT_EQ(publishVersion(scratch, folder, "1.0").exitCode, 0);
+    writeText(folder / "manifest.json", readText(folder / "manifest.json") + " ");
+    const RunResult refused = publishVersion(scratch, folder, "2.0");
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_NE(refused.errors.find("does not sign manifest.json with this release key"), std::string::npos)
+        << refused.errors;
+    EXPECT_NE(refused.errors.find("cannot tell whether 2.0 comes after the release there"), std::string::npos)
+        << refused.errors;
+    const RunResult told = publishVersion(scratch, folder, "2.0", {"--allow-downgrade"});
+    EXPECT_EQ(told.exitCode, 0) << told.errors;
+}
+
+// The way back from a bad release: the earlier files published again under a later version, their blobs
+// all in place already.
+TEST(PublisherRelease, WithdrawsABadReleaseAsALaterVersionOfTheEarlierFiles) {
+    ScratchFolder scratch;
+    const fs::path folder = scratch.path / "release";
+    ASSERT_EQ(publishVersion(scratch, folder, "1.9").exitCode, 0);
+    ASSERT_EQ(publishVersion(scratch, folder, "1.10").exitCode, 0);
+    const size_t blobs = filesBelow(folder / "blobs").size();
+    const RunResult again = runPublisher({"release", "--key", kDevelopmentKey.string(), "--version", "1.11",
+                                          (scratch.path / "source-1.9").string(), folder.string()});
+    ASSERT_EQ(again.exitCode, 0) << again.errors;
+    EXPECT_NE(again.output.find("release 1.11, 1 files, 0 blobs written, 1 reused"), std::string::npos)
+        << again.output;
+    EXPECT_EQ(filesBelow(folder / "blobs").size(), blobs);
+    const nlohmann::json manifest = nlohmann::json::parse(readText(folder / "manifest.json"));
+    EXPECT_EQ(manifest["files"][0]["sha256"], sha256Hex(std::string("the application of 1.9")));
+}
+
+TEST(PublisherRelease, NamesAnExpiryWhenAsked) {
+    ScratchFolder scratch;
+    const fs::path folder = scratch.path / "release";
+    const int64_t before = currentUtcSeconds();
+    const RunResult run = publishVersion(scratch, folder, "1.0", {"--expires-in", "36h", "--date", "2025-01-01"});
+    ASSERT_EQ(run.exitCode, 0) << run.errors;
+    const int64_t after = currentUtcSeconds();
+    const nlohmann::ordered_json manifest = nlohmann::ordered_json::parse(readText(folder / "manifest.json"));
+    std::vector<std::string> keys;
+    for (const auto& item : manifest.items()) keys.push_back(item.key());
+    EXPECT_EQ(keys, (std::vector<std::string>{"app", "version", "date", "expires", "exe", "files"}));
+    int64_t expiresAt = 0;
+    ASSERT_TRUE(parseUtcTime(manifest["expires"].get<std::string>(), expiresAt)) << manifest["expires"];
+    EXPECT_GE(expiresAt, before + 36 * 3600);
+    EXPECT_LE(expiresAt, after + 36 * 3600);
+    EXPECT_NE(run.output.find("expires " + manifest["expires"].get<std::string>()), std::string::npos) << run.output;
+
+    const RunResult verify = runPublisher({"verify", "--public-key", kDevelopmentPublicKey.string(), folder.string()});
+    EXPECT_EQ(verify.exitCode, 0) << verify.errors;
+    EXPECT_NE(verify.output.find(", expires " + manifest["expires"].get<std::string>()), std::string::npos)
+        << verify.output;
+    const RunResult plain = publishVersion(scratch, scratch.path / "plain", "1.0");
+    ASSERT_EQ(plain.exitCode, 0) << plain.errors;
+    EXPECT_FALSE(nlohmann::json::parse(readText(scratch.path / "plain" / "manifest.json")).contains("expires"));
+}
+
+TEST(PublisherVerify, FailsOnAManifestPastItsExpiry) {
+    PatchedReleases releases;
+    ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+    const struct {
+        int64_t offset;  // of the expiry from now
+        bool passes;
+    } cases[] = {{3600, true}, {-1, false}, {-30 * 86400, false}};
+    for (const auto& c : cases) {
+        const std::string expires = utcTimeText(currentUtcSeconds() + c.offset);
+        releases.resign("1.0", [&](nlohmann::json& manifest) { manifest["expires"] = expires; });
+        const RunResult verify = releases.verify("1.0", {});
+        EXPECT_EQ(verify.exitCode == 0, c.passes) << expires << ": " << verify.errors;
+        if (!c.passes) {
+            EXPECT_NE(verify.errors.find("expired at " + expires), std::string::npos) << verify.errors;
+        }
+    }
+}
+
+TEST(PublisherResign, ChangesOnlyTheExpiryAndTheSignature) {
+    PatchedReleases releases;
+    ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+    ASSERT_EQ(releases.publish("2.0", releases.v2, {"1.0"}).exitCode, 0);
+    const fs::path folder = releases.folder("2.0");
+    std::map<std::string, std::string> before = filesBelow(folder);
+    ASSERT_GT(before.size(), 4u) << "blobs and patches";
+    for (const char* expiresIn : {"3d", "10d", "90m"}) {
+        SCOPED_TRACE(expiresIn);
+        const int64_t start = currentUtcSeconds();
+        int64_t span = 0;
+        ASSERT_TRUE(parseDuration(expiresIn, span));
+        const RunResult run =
+            runPublisher({"resign", "--key", kDevelopmentKey.string(), "--expires-in", expiresIn, folder.string()});
+        ASSERT_EQ(run.exitCode, 0) << run.errors;
+        const std::map<std::string, std::string> after = filesBelow(folder);
+        ASSERT_EQ(after.size(), before.size());
+        for (const auto& [path, bytes] : before)
+            if (path != "manifest.json" && path != "manifest.sig") {
+                EXPECT_EQ(after.at(path), bytes) << path;
+            }
+
+        nlohmann::ordered_json was = nlohmann::ordered_json::parse(before.at("manifest.json"));
+        nlohmann::ordered_json now = nlohmann::ordered_json::parse(after.at("manifest.json"));
+        int64_t expiresAt = 0;
+        ASSERT_TRUE(parseUtcTime(now["expires"].get<std::string>(), expiresAt));
+        EXPECT_GE(expiresAt, start + span);
+        EXPECT_LE(expiresAt, currentUtcSeconds() + span);
+        EXPECT_NE(run.output.find("release 2.0 signed again, expires " + now["expires"].get<std::string>()),
+                  std::string::npos)
+            << run.output;
+        // The expiry right after the date, in its place once there; every other key as it was.
+        std::vector<std::string> keys;
+        for (const auto& item : now.items()) keys.push_back(item.key());
+        EXPECT_EQ(keys, (std::vector<std::string>{"app", "version", "date", "expires", "exe", "files"}));
+        const std::string expires = now["expires"];
+        was.erase("expires");
+        now.erase("expires");
+        EXPECT_EQ(now, was);
+
+        const RunResult verify = releases.verify("2.0", {"1.0"});
+        EXPECT_EQ(verify.exitCode, 0) << verify.errors;
+        EXPECT_NE(verify.output.find(", expires " + expires), std::string::npos) << verify.output;
+        before = after;
+    }
+}
+
+TEST(PublisherResign, RefusesAManifestTheKeyDidNotSign) {
+    PatchedReleases releases;
+    ASSERT_EQ(releases.publish("1.0", releases.v1, {}).exitCode, 0);
+    const fs::path folder = releases.folder("1.0");
+    writeText(folder / "manifest.json", readText(folder / "manifest.json") + "\n");
+    const std::map<std::string, std::string> before = filesBelow(folder);
+    const RunResult run =
+        runPublisher({"resign", "--key", kDevelopmentKey.string(), "--expires-in", "7d", folder.string()});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.errors.find("does not sign manifest.json with this release key"), std::string::npos) << run.errors;
+    EXPECT_EQ(filesBelow(folder), before);
+    const RunResult bad =
+        runPublisher({"resign", "--key", kDevelopmentKey.string(), "--expires-in", "30s", folder.string()});
+    EXPECT_EQ(bad.exitCode, 1);
+    EXPECT_NE(bad.errors.find("--expires-in"), std::string::npos) << bad.errors;
+}
+
+TEST(PublisherDuration, TakesAWholeNumberAndAUnitFromAMinuteToTenYears) {
+    const struct {
+        const char* text;
+        bool valid;
+        int64_t seconds;
+    } cases[] = {
+        {"7d", true, 7 * 86400}, {"36h", true, 36 * 3600}, {"90m", true, 5400}, {"60s", true, 60},
+        {"3653d", true, 3653 * int64_t(86400)}, {"1m", true, 60}, {"59s", false, 0}, {"0d", false, 0},
+        {"3654d", false, 0}, {"7", false, 0}, {"d", false, 0}, {"7w", false, 0}, {"-1d", false, 0},
+        {"+1d", false, 0}, {"1.5d", false, 0}, {"7D", false, 0}, {" 7d", false, 0}, {"99999999999d", false, 0},
+        {"", false, 0},
+    };
+    for (const auto& c : cases) {
+        int64_t seconds = -1;
+        EXPECT_EQ(parseDuration(c.text, seconds), c.valid) << c.text;
+        if (c.valid) {
+            EXPECT_EQ(seconds, c.seconds) << c.text;
+        }
     }
 }
 
@@ -1035,6 +1266,11 @@ TEST(PublisherCommandLine, RefusesWhatItDoesNotKnow) {
         {"verify", "--public-key", "a.pub", "--public-key", "b.pub", "folder"},
         {"verify", "--colour", "red", "--public-key", "a.pub", "folder"},
         {"release", "--key", "k.pem", "source", "release"},
+        {"release", "--key", "k.pem", "--version", "1", "--allow-downgrade", "--allow-downgrade", "source", "release"},
+        {"resign", "--key", "k.pem", "release"},
+        {"resign", "--expires-in", "7d", "release"},
+        {"resign", "--key", "k.pem", "--expires-in", "7d"},
+        {"resign", "--key", "k.pem", "--expires-in", "7d", "--allow-downgrade", "release"},
         {"unpack", "blob"},
     };
     for (const auto& arguments : commandLines) {

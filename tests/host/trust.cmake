@@ -10,7 +10,8 @@ endif()
 # The plain-C++ suites that also run under Wine, and the install record reader's, compiled here with the portable sources themselves so that
 # the sanitizers see the product's code too.
 add_executable(host_portable_tests ${CMAKE_SOURCE_DIR}/tests/wine/test_manifest.cpp
-               ${CMAKE_SOURCE_DIR}/tests/wine/test_components.cpp test_install_record_reader.cpp
+               ${CMAKE_SOURCE_DIR}/tests/wine/test_components.cpp ${CMAKE_SOURCE_DIR}/tests/wine/test_version_order.cpp
+               ${CMAKE_SOURCE_DIR}/tests/wine/test_release_freshness.cpp test_install_record_reader.cpp
                test_pack_plan.cpp
                ${MAKETOR_PORTABLE_SOURCES})
 target_include_directories(host_portable_tests PRIVATE "${CMAKE_SOURCE_DIR}" "${MAKETOR_JSON_INCLUDE}")

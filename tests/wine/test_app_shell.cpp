@@ -89,6 +89,24 @@ TEST(Worker, StartWorkerDuringARunStartsNothing) {
     appState.phase.store(Ready);
 }
 
+// Two transfers wait to try again at once: the status line says so until the last goes on, then shows what it
+// showed before; the log names each retry.
+TEST(Retries, TheStatusLineSaysARunWaitsToTryAgain) {
+    setStatus(L"Скачивание 3 из 9: data\\scene.bin");
+    const RetryPlan plan = runRetryPlan();
+    plan.waiting(L"/maketor/app/blobs/a.lzms", 2, 4, 2000);
+    EXPECT_EQ(getStatus(), L"Связь прервалась — повторяем через 2 с (попытка 2 из 4)…");
+    plan.waiting(L"/maketor/app/blobs/b.lzms", 3, 4, 4000);
+    EXPECT_EQ(getStatus(), L"Связь прервалась — повторяем через 4 с (попытка 3 из 4)…");
+    plan.resumed();
+    EXPECT_EQ(getStatus(), L"Связь прервалась — повторяем через 4 с (попытка 3 из 4)…");
+    plan.resumed();
+    EXPECT_EQ(getStatus(), L"Скачивание 3 из 9: data\\scene.bin");
+    const std::string log = readFileBytes(setupLogPath());
+    EXPECT_NE(log.find("связь прервалась (/maketor/app/blobs/a.lzms), попытка 2 из 4 через 2 с\r\n"), std::string::npos);
+    EXPECT_NE(log.find("связь прервалась (/maketor/app/blobs/b.lzms), попытка 3 из 4 через 4 с\r\n"), std::string::npos);
+}
+
 struct RelaunchCase {
     RunMode mode;
     uint32_t pid;

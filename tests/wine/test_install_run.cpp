@@ -15,6 +15,7 @@
 #include "engine/install_record.h"
 #include "engine/install_run.h"
 #include "engine/recorded_files.h"
+#include "engine/release_fetch.h"
 #include "engine/staged_commit.h"
 #include "platform/crypto.h"
 #include "platform/file_system.h"
@@ -423,7 +424,7 @@ TEST(WithoutServer, FetchFailsWithAnEmptyBodyAndCountsNothing) {
     FetchControl control;
     control.receivedBytes = &received;
     std::string body = "stale";
-    EXPECT_FALSE(httpGet(L"/maketor/app/manifest.json", body, control));
+    EXPECT_FALSE(fetchWholeBody(httpFetch, L"/maketor/app/manifest.json", body, control, kLargestManifest));
     EXPECT_EQ(body, "");
     EXPECT_EQ(received.load(), 7u);
 }

@@ -103,6 +103,12 @@ const ManifestCase kManifestCases[] = {
     {"sha256 in uppercase", [](Json& m) { firstFile(m)["sha256"] = std::string(64, 'A'); }, false},
     {"csha256 naming another folder", [](Json& m) { firstFile(m)["csha256"] = "../../../../x"; }, false},
     {"sha256 one digit short", [](Json& m) { firstFile(m)["sha256"] = std::string(63, 'a'); }, false},
+    {"expires a UTC time", [](Json& m) { m["expires"] = "2025-07-01T12:00:00Z"; }, true},
+    {"expires a date alone", [](Json& m) { m["expires"] = "2025-07-01"; }, false},
+    {"expires with an offset", [](Json& m) { m["expires"] = "2025-07-01T12:00:00+03:00"; }, false},
+    {"expires empty", [](Json& m) { m["expires"] = ""; }, false},
+    {"expires a number", [](Json& m) { m["expires"] = 1751371200; }, false},
+    {"expires null", [](Json& m) { m["expires"] = nullptr; }, false},
     {"unknown keys at the top and in a file",
      [](Json& m) {
          m["channel"] = "beta";
@@ -292,6 +298,18 @@ TEST(ParseManifest, FillsEveryFieldInFileOrder) {
     EXPECT_EQ(manifest.files[0].csize, 400u);
     EXPECT_EQ(manifest.files[0].csha256, kDigestB);
     EXPECT_EQ(manifest.files[1].path, "licenses/amd-fsr.txt");
+}
+
+TEST(ParseManifest, ReadsTheExpiryWhenThereIsOne) {
+    Manifest without;
+    ASSERT_TRUE(parseManifest(validManifest().dump(), without));
+    EXPECT_EQ(without.expires, "");
+    Json document = validManifest();
+    document["expires"] = "2025-07-01T12:00:00Z";
+    Manifest manifest;
+    ASSERT_TRUE(parseManifest(document.dump(), manifest));
+    EXPECT_EQ(manifest.expires, "2025-07-01T12:00:00Z");
+    EXPECT_EQ(manifest.expiresAt, 1751371200);
 }
 
 TEST(ParseManifest, TruncatesFractionsAndDefaultsTheExecutable) {

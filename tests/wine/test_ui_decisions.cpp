@@ -76,13 +76,40 @@ TEST(MainButtonLabel, FirstMatchingRuleWins) {
         {Ready, Install, "2.0", "2.0", L"Применить"},
         {Ready, Install, "2.0", "2.1", L"Обновить"},
         {Ready, Install, "2.0", "", L"Обновить"},      // release check not yet done
-        {Ready, Install, "2.0", "2.0 ", L"Обновить"},  // byte for byte
+        {Ready, Install, "2.0", "2.0 ", nullptr},  // byte for byte; the text after the numbers: a pre-release
         {Ready, Install, "2.0", "2.00", L"Обновить"},
         {Ready, Update, "2.0", "", L"Обновить"},
+        // An older release on the site is no update: nothing is offered.
+        {Ready, Install, "1.10", "1.9", nullptr},
+        {Ready, Install, "3.1.0", "3.1.0-бета", nullptr},
+        {Ready, Install, "1.9", "1.10", L"Обновить"},
+        {Ready, Install, "", "1.9", L"Установить"},
+        {Failed, Install, "1.10", "1.9", L"Повторить"},
     };
     for (const Case& c : cases)
         EXPECT_STREQ(mainButtonLabel(c.phase, c.mode, c.installed, c.offered), c.expected)
             << c.phase << " " << c.mode << " '" << c.installed << "' '" << c.offered << "'";
+}
+
+TEST(ChooseIntroText, SaysWhatIsInstalledAndWhenTheSiteHasAnOlderRelease) {
+    struct Case {
+        const char* installed;
+        const char* offered;
+        const wchar_t* expected;
+    } const cases[] = {
+        {"", "",
+         L"Планировка торгового зала и оборудование из каталога в 3D. Файлы скачиваются с сайта Торвел."},
+        {"", "1.9",
+         L"Планировка торгового зала и оборудование из каталога в 3D. Файлы скачиваются с сайта Торвел."},
+        {"1.9", "1.10",
+         L"Установлена версия 1.9. Скачаются только изменившиеся файлы — настройки и вход сохранятся."},
+        {"1.9", "", L"Установлена версия 1.9. Скачаются только изменившиеся файлы — настройки и вход сохранятся."},
+        {"1.10", "1.10",
+         L"Установлена версия 1.10. Скачаются только изменившиеся файлы — настройки и вход сохранятся."},
+        {"1.10", "1.9", L"Установлена версия 1.10. На сайте Торвел сейчас более старая версия 1.9 — обновлять нечего."},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(chooseIntroText(c.installed, c.offered), c.expected) << c.installed << " / " << c.offered;
 }
 
 TEST(ButtonBar, DependsOnPhaseAndMode) {
@@ -90,6 +117,7 @@ TEST(ButtonBar, DependsOnPhaseAndMode) {
         int32_t phase;
         RunMode mode;
         std::vector<BarButton> expected;
+        bool withoutMain = false;  // the bar is asked with no main label
     };
     const wchar_t* main = L"Главная";
     const Case cases[] = {
@@ -120,9 +148,11 @@ TEST(ButtonBar, DependsOnPhaseAndMode) {
          Uninstall,
          {{MainButton, ButtonStyle::Danger, main, 160, 160},
           {SecondButton, ButtonStyle::Secondary, L"Отмена", 290, 120}}},
+        // Nothing to offer.
+        {Ready, Install, {{SecondButton, ButtonStyle::Secondary, L"Закрыть", 120, 120}}, true},
     };
     for (const Case& c : cases) {
-        const std::vector<BarButton> bar = buttonBarFor(c.phase, c.mode, main);
+        const std::vector<BarButton> bar = buttonBarFor(c.phase, c.mode, c.withoutMain ? nullptr : main);
         ASSERT_EQ(bar.size(), c.expected.size()) << c.phase << " " << c.mode;
         for (size_t i = 0; i < bar.size(); ++i) {
             SCOPED_TRACE(testing::Message() << "phase " << c.phase << " mode " << c.mode << " button " << i);

@@ -2,6 +2,8 @@
 // and a DPI change.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "app/startup.h"
 #include "gdiplus_environment.h"
 #include "ui/gdiplus_holders.h"
@@ -42,6 +44,10 @@ protected:
         appState.phase.store(Ready);
         setShift(false);
         setInstalledVersion("");
+        {
+            std::lock_guard<std::mutex> lock(appState.stateLock);
+            appState.offeredVersion.clear();
+        }
         if (IsWindow(window_)) DestroyWindow(window_);
         MSG message;
         while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -128,6 +134,29 @@ TEST_F(WindowInput, KeysDuringARun) {
     appState.phase.store(Failed);
     SendMessageW(window_, WM_KEYDOWN, VK_ESCAPE, 0);
     EXPECT_TRUE(closePosted());
+}
+
+TEST_F(WindowInput, AnOlderReleaseOnTheSiteIsNotOffered) {
+    setInstalledVersion("1.10");
+    {
+        std::lock_guard<std::mutex> lock(appState.stateLock);
+        appState.offeredVersion = "1.9";
+    }
+    open(Install);
+    const auto drawn = [this](int32_t id) {
+        return std::any_of(appState.hitRects.begin(), appState.hitRects.end(),
+                           [id](const HitRect& rect) { return rect.id == id; });
+    };
+    EXPECT_FALSE(drawn(MainButton));
+    EXPECT_TRUE(drawn(SecondButton));
+    key(VK_RETURN);
+    EXPECT_EQ(appState.phase.load(), Ready) << "Enter started a run the window does not offer";
+    {
+        std::lock_guard<std::mutex> lock(appState.stateLock);
+        appState.offeredVersion = "1.10";
+    }
+    repaint();
+    EXPECT_TRUE(drawn(MainButton)) << "the same version is offered as a repair";
 }
 
 TEST_F(WindowInput, DpiChangeScalesTheNextFrame) {

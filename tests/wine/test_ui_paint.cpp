@@ -56,6 +56,9 @@ std::vector<LogicalRect> expectedHits(const std::string& scene) {
     if (scene == "choose-reinstall")
         return {{101, 32, 250, 536, 40}, {102, 32, 294, 536, 40}, {103, 32, 338, 536, 40}, {104, 32, 382, 536, 40},
                 {5, 32, 429, 388, 24},   {1, 408, 516, 160, 40},  {2, 278, 516, 120, 40}};
+    if (scene == "choose-older-offered")  // no main button: "Закрыть" alone
+        return {{101, 32, 250, 536, 40}, {102, 32, 294, 536, 40}, {103, 32, 338, 536, 40}, {104, 32, 382, 536, 40},
+                {5, 32, 429, 388, 24},   {2, 448, 516, 120, 40}};
     if (scene == "choose-update" || scene == "choose-failed") return {{1, 408, 356, 160, 40}, {2, 278, 356, 120, 40}};
     if (scene == "progress" || scene == "progress-tiny") return {{2, 448, 596, 120, 40}};
     if (scene == "progress-failed") return {{1, 408, 596, 160, 40}, {2, 278, 596, 120, 40}};

@@ -4,7 +4,8 @@
 #include <thread>
 
 bool parseArguments(const std::vector<std::string>& arguments, const std::set<std::string>& known,
-                    ParsedArguments& parsed, std::string& problem, const std::set<std::string>& repeatable) {
+                    ParsedArguments& parsed, std::string& problem, const std::set<std::string>& repeatable,
+                    const std::set<std::string>& flags) {
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument.size() < 2 || argument.compare(0, 2, "--") != 0) {
@@ -12,6 +13,13 @@ bool parseArguments(const std::vector<std::string>& arguments, const std::set<st
             continue;
         }
         const std::string name = argument.substr(2);
+        if (flags.count(name) != 0) {
+            if (!parsed.flags.insert(name).second) {
+                problem = "option " + argument + " is given twice";
+                return false;
+            }
+            continue;
+        }
         if (known.count(name) == 0 && repeatable.count(name) == 0) {
             problem = "unknown option " + argument;
             return false;

@@ -9,6 +9,7 @@ using Arguments = std::vector<std::string>;
 int runKeygen(const Arguments& arguments);
 int runVerify(const Arguments& arguments);
 int runRelease(const Arguments& arguments);
+int runResign(const Arguments& arguments);
 int runUnpack(const Arguments& arguments);
 
 // Writes "maketor-publish: " + message on stderr and returns the exit code of a failed run.

@@ -1,6 +1,6 @@
 // maketor-publish: the vendor's release tool. It makes the release key pair, publishes a folder of files as
-// a signed release (manifest.json, manifest.sig, blobs/<sha256>.lzms) and checks a published release with
-// the product's own rules.
+// a signed release (manifest.json, manifest.sig, blobs/<sha256>.lzms), signs a release again with a fresh
+// expiry and checks a published release with the product's own rules.
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -12,8 +12,10 @@ namespace {
 const char kUsage[] =
     "usage:\n"
     "  maketor-publish keygen PRIVATE_KEY PUBLIC_KEY\n"
-    "  maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES]\n"
-    "                          [--jobs N] [--previous DIR]... SOURCE_DIR RELEASE_DIR\n"
+    "  maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] [--expires-in DURATION]\n"
+    "                          [--allow-downgrade] [--block-size BYTES] [--jobs N] [--previous DIR]...\n"
+    "                          SOURCE_DIR RELEASE_DIR\n"
+    "  maketor-publish resign --key PRIVATE_KEY --expires-in DURATION RELEASE_DIR\n"
     "  maketor-publish verify --public-key PUBLIC_KEY [--jobs N] [--previous DIR]... RELEASE_DIR\n"
     "  maketor-publish unpack BLOB OUTPUT_FILE\n";
 
@@ -25,6 +27,7 @@ struct Command {
 const Command kCommands[] = {
     {"keygen", runKeygen},
     {"release", runRelease},
+    {"resign", runResign},
     {"verify", runVerify},
     {"unpack", runUnpack},
 };

@@ -18,6 +18,7 @@ bool readPreviousRelease(const std::filesystem::path& folder, const P256Pair& pu
         return false;
     }
     release.folder = folder;
+    release.manifestText = manifestText;
     if (!parseManifest(manifestText, release.manifest, problem)) {
         problem = manifestPath.string() + ": " + problem;
         return false;

@@ -10,6 +10,7 @@
 
 struct PreviousRelease {
     std::filesystem::path folder;
+    std::string manifestText;  // the signed bytes
     Manifest manifest;
 };
 

@@ -1,7 +1,9 @@
-// release --key PRIVATE_KEY --version VERSION [--date DATE] [--block-size BYTES] [--jobs N] [--pack-size BYTES]
-// [--previous DIR]... SOURCE_DIR RELEASE_DIR: every regular file below SOURCE_DIR becomes a blob and a manifest
-// entry, the blobs of small files also go into packs, a file that changed since a previous release also gets a
-// patch from its old content; then the signed manifest.
+// release --key PRIVATE_KEY --version VERSION [--date DATE] [--expires-in DURATION] [--allow-downgrade]
+// [--block-size BYTES] [--jobs N] [--pack-size BYTES] [--previous DIR]... SOURCE_DIR RELEASE_DIR: every
+// regular file below SOURCE_DIR becomes a blob and a manifest entry, the blobs of small files also go into
+// packs, a file that changed since a previous release also gets a patch from its old content; then the signed
+// manifest. A version that comes before the release already in RELEASE_DIR stops the run before anything is
+// written, unless --allow-downgrade says it is meant.
 //
 // Passes over the files, each on a pool of workers with results taken in order. The first hashes every file
 // and checks a blob already published under that hash. The second compresses what has no good blob yet,
@@ -24,12 +26,15 @@
 
 #include "engine/manifest.h"
 #include "engine/pack_plan.h"
+#include "engine/release_freshness.h"
 #include "platform/lzms_container.h"
 #include "platform/zstd_patch.h"
 #include "tools/publisher/arguments.h"
 #include "tools/publisher/blob_check.h"
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
+#include "tools/publisher/key_files.h"
+#include "tools/publisher/manifest_writing.h"
 #include "tools/publisher/lzms_compress.h"
 #include "tools/publisher/ordered_work.h"
 #include "tools/publisher/pack_writer.h"
@@ -37,6 +42,7 @@
 #include "tools/publisher/patch_make.h"
 #include "tools/publisher/previous_release.h"
 #include "tools/publisher/progress.h"
+#include "tools/publisher/release_order.h"
 #include "tools/publisher/signing.h"
 #include "tools/publisher/source_files.h"
 
@@ -465,12 +471,13 @@ Json manifestFiles(const ReleaseRun& run) {
 int runRelease(const Arguments& arguments) {
     ParsedArguments parsed;
     std::string problem;
-    if (!parseArguments(arguments, {"key", "version", "date", "block-size", "jobs", "pack-size"}, parsed, problem,
-                        {"previous"}) ||
+    if (!parseArguments(arguments, {"key", "version", "date", "expires-in", "block-size", "jobs", "pack-size"}, parsed,
+                        problem, {"previous"}, {"allow-downgrade"}) ||
         parsed.options.count("key") == 0 || parsed.options.count("version") == 0 || parsed.operands.size() != 2)
         return failUsage((problem.empty() ? "" : problem + "; ") +
                          "usage: maketor-publish release --key PRIVATE_KEY --version VERSION [--date DATE] "
-                         "[--block-size BYTES] [--jobs N] [--pack-size BYTES] [--previous DIR]... SOURCE_DIR RELEASE_DIR");
+                         "[--expires-in DURATION] [--allow-downgrade] [--block-size BYTES] [--jobs N] "
+                         "[--pack-size BYTES] [--previous DIR]... SOURCE_DIR RELEASE_DIR");
     const std::string version = parsed.options["version"];
     const std::string date = parsed.options.count("date") ? parsed.options["date"] : todayUtc();
     ReleaseSettings settings;
@@ -480,19 +487,22 @@ int runRelease(const Arguments& arguments) {
     if (parsed.options.count("pack-size") && !parsePackSize(parsed.options["pack-size"], settings.packSizeCap))
         return fail("--pack-size: 0 (no packs) or a whole number of bytes from " +
                     std::to_string(kLargestPackedBlob) + " to " + std::to_string(kLargestPackSizeCap));
+    int64_t expiresIn = 0;
+    if (parsed.options.count("expires-in") && !parseDuration(parsed.options["expires-in"], expiresIn))
+        return fail("--expires-in: a whole number of days, hours, minutes or seconds (7d, 36h, 90m, 3600s), from "
+                    "one minute to ten years");
     if (version.empty() || !isUtf8(version)) return fail("--version: an empty or non-UTF-8 version");
     if (!isUtf8(date)) return fail("--date: not UTF-8");
     const fs::path keyPath = parsed.options["key"];
     const fs::path sourceDir = parsed.operands[0];
     const fs::path releaseDir = parsed.operands[1];
 
-    std::string pem;
-    if (!readWholeFile(keyPath, pem)) return fail(keyPath.string() + ": cannot be read");
-    const UniquePkey key = readP256PrivateKey(pem);
-    if (!key) return fail(keyPath.string() + ": not an unencrypted P-256 private key in PEM");
-    ReleaseRun run;
+    UniquePkey key;
     P256Pair publicKey;
-    if (!publicKeyPoint(key.get(), publicKey)) return fail(keyPath.string() + ": no public point");
+    if (!readPrivateKeyFile(keyPath, key, publicKey, problem)) return fail(problem);
+    ReleaseRun run;
+    if (!parsed.flags.count("allow-downgrade") && !mayPublishOver(releaseDir, version, publicKey, problem))
+        return fail(problem);
     for (const std::string& folder : parsed.lists["previous"]) {
         run.previous.emplace_back();
         if (!readPreviousRelease(folder, publicKey, run.previous.back(), problem)) return fail("--previous: " + problem);
@@ -510,18 +520,15 @@ int runRelease(const Arguments& arguments) {
     Json document = {{"app", "maketor"}, {"version", version}, {"date", date}, {"exe", "maketor.exe"},
                      {"files", manifestFiles(run)}};
     if (!run.packs.empty()) document["packs"] = packsJson(run.packs);
-    const std::string manifestText = document.dump(1) + "\n";
+    if (expiresIn != 0) document = withExpiry(document, utcTimeText(currentUtcSeconds() + expiresIn));
+    const std::string manifestText = publishedManifestText(document);
     Manifest check;
     if (!parseManifest(manifestText, check, problem)) return fail("the new manifest breaks a rule: " + problem);
-    P256Pair signature;
-    if (!signMessage(key.get(), manifestText, signature)) return fail("OpenSSL could not sign the manifest");
-    if (!writeFileReplacing(releaseDir / "manifest.json", manifestText))
-        return fail((releaseDir / "manifest.json").string() + ": cannot be written");
-    if (!writeFileReplacing(releaseDir / "manifest.sig", encodeBase64(signature)))
-        return fail((releaseDir / "manifest.sig").string() + ": cannot be written");
+    if (!writeSignedManifest(releaseDir, key.get(), manifestText, problem)) return fail(problem);
     std::printf("%s: release %s, %zu files, %zu blobs written, %zu reused", releaseDir.c_str(), version.c_str(),
                 run.sources.size(), run.written.size(), run.reused);
     if (!run.packs.empty()) std::printf(", %zu packs", run.packs.size());
+    if (!check.expires.empty()) std::printf(", expires %s", check.expires.c_str());
     if (!run.previous.empty()) {
         size_t kept = 0;
         for (const auto& patches : run.patches) kept += patches.second.size();

@@ -3,6 +3,9 @@
 // with its digest, applied to its old file, and every pack with every blob inside it. Files are checked on a pool of workers; the first problem in
 // manifest order is the one reported, whatever the number of workers.
 //
+// A manifest that names an expiry is reported with it, and fails once that time has passed: clients refuse it
+// a day later at most.
+//
 // A patch's old file is the blob named by its "from" in RELEASE_DIR (where earlier releases' blobs stay) or
 // in a --previous folder. A patch whose old file is in none of them is checked for its digest only, and the
 // run says how many were not applied: a mirror may hold the new release alone.
@@ -13,10 +16,12 @@
 #include <vector>
 
 #include "engine/manifest.h"
+#include "engine/release_freshness.h"
 #include "tools/publisher/arguments.h"
 #include "tools/publisher/blob_check.h"
 #include "tools/publisher/commands.h"
 #include "tools/publisher/file_io.h"
+#include "tools/publisher/key_files.h"
 #include "tools/publisher/ordered_work.h"
 #include "tools/publisher/pack_check.h"
 #include "tools/publisher/patch_check.h"
@@ -25,25 +30,6 @@
 #include "tools/publisher/signing.h"
 
 namespace {
-
-// The build's key file form: the 88-character Base64 of X||Y, a trailing line break allowed.
-bool readPublicKeyFile(const std::filesystem::path& path, P256Pair& point, std::string& problem) {
-    std::string text;
-    if (!readWholeFile(path, text)) {
-        problem = path.string() + ": cannot be read";
-        return false;
-    }
-    text.erase(text.find_last_not_of(" \t\r\n") + 1);
-    if (!decodeBase64(text, point)) {
-        problem = path.string() + ": not a public key file (88 characters of Base64 of X||Y)";
-        return false;
-    }
-    if (!isP256Point(point)) {
-        problem = path.string() + ": X||Y is not a point of P-256";
-        return false;
-    }
-    return true;
-}
 
 // Empty when the file's blob is there with the manifest's csize and csha256 and unpacks to the file.
 std::string blobProblem(const std::filesystem::path& releaseDir, const ManifestFile& file, LzmsChunkDecoder& decoder,
@@ -149,6 +135,9 @@ int runVerify(const Arguments& arguments) {
         return fail(signaturePath.string() + ": does not sign the bytes of manifest.json with this public key");
     Manifest manifest;
     if (!parseManifest(manifestText, manifest, problem)) return fail(manifestPath.string() + ": " + problem);
+    if (!manifest.expires.empty() && currentUtcSeconds() >= manifest.expiresAt)
+        return fail(manifestPath.string() + ": expired at " + manifest.expires +
+                    "; clients refuse it from a day later on: sign it again (maketor-publish resign)");
     OldFileFolders folders{releaseDir};
     for (const std::string& folder : parsed.lists["previous"]) folders.push_back(folder);
     std::atomic<size_t> unapplied{0};
@@ -161,6 +150,7 @@ int runVerify(const Arguments& arguments) {
                 manifest.version.c_str(), manifest.files.size());
     if (!manifest.packs.empty()) std::printf(", %zu packs", manifest.packs.size());
     if (patches > 0) std::printf(", %zu patches applied to their old files", patches - unapplied.load());
+    if (!manifest.expires.empty()) std::printf(", expires %s", manifest.expires.c_str());
     std::printf("\n");
     if (unapplied.load() > 0)
         std::fprintf(stderr, "maketor-publish: %zu patches not applied: their old files are in no folder given "

@@ -19,6 +19,7 @@ struct Scene {
     uint64_t bytesDone, bytesTotal;
     const wchar_t* errorText;
     int logicalHeight;  // the client height of the window in this state
+    const char* offeredVersion = "1.0.18";  // what the release check found
 };
 
 // One scene per screen and per layout variant of the Choose screen.
@@ -26,6 +27,7 @@ inline const std::vector<Scene>& allScenes() {
     static const std::vector<Scene> scenes = {
         {"choose-install", Install, Ready, "", 0, 0, L"", 660},
         {"choose-reinstall", Install, Ready, "1.0.17", 0, 0, L"", 580},
+        {"choose-older-offered", Install, Ready, "1.0.18", 0, 0, L"", 580, "1.0.9"},
         {"choose-update", Update, Ready, "1.0.17", 0, 0, L"", 420},
         {"choose-failed", Update, Failed, "1.0.17", 0, 0, L"Не удалось связаться с сервером Торвел.", 420},
         {"choose-install-failed", Install, Failed, "", 0, 0,
@@ -50,7 +52,7 @@ inline void applyScene(const Scene& scene, float scale) {
     {
         std::lock_guard<std::mutex> lock(appState.stateLock);
         appState.installedVersion = scene.installedVersion;
-        appState.offeredVersion = "1.0.18";
+        appState.offeredVersion = scene.offeredVersion;
         appState.errorText = scene.errorText;
         appState.statusText = scene.mode == Uninstall ? L"Удаление файлов…" : L"Загрузка 3 из 120: maketor.exe";
     }
