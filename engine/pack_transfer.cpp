@@ -53,6 +53,8 @@ PackPieceResult fetchPackPiece(const TransferContext& context, const PackFetch& 
     };
     BodySink sink;
     sink.start = [&](uint64_t bodyStart, uint64_t) {
+        // A further attempt after a network failure continues where the body broke off, or not at all.
+        if (answered) return bodyStart == cut.position;
         answered = true;
         cut.position = bodyStart;  // 0 when a server without ranges sends the whole pack
         return bodyStart <= fetch.first;

@@ -1,6 +1,6 @@
 """Packs with the real setup program under Wine: a first install of many small files in a few requests, an update
 of a few of them that fetches their blobs alone, and the faults of a pack: a damaged blob inside it, a body cut
-midway and continued by the retry, a server without packs."""
+midway and continued by the same run or the next one, a server without packs."""
 import os
 import shutil
 import unittest
@@ -128,6 +128,18 @@ class Packs(LifecycleTest):
         next_offset = self.v1.pack_of(self.path_of[self.order[81]])[1]
         self.assertEqual(self.server.pack_requests(), [(self.pack, next_offset, self.v1.packs[self.pack]["size"])],
                          "the rest of the pack in one range")
+
+    def test_a_pack_cut_once_is_continued_by_the_same_run(self):
+        _, offset = self.v1.pack_of(self.path_of[self.order[80]])
+        folder = self.new_folder()
+        self.serve(self.v1)
+        self.server.set_fault(self.v1.pack_request_path(self.pack), ("cut", offset + 1000), times=1)
+        run_setup("/auto", "/dir", folder.windows)
+        self.assert_no_errors()
+        self.assert_installed(folder, self.v1, adapter_selection(), self.all_files(self.v1))
+        self.assertEqual(self.server.pack_requests(), [(self.pack, 0, None), (self.pack, offset + 1000, None)],
+                         "the pack again from the byte where it broke off")
+        self.assertEqual(self.server.blob_requests(), [self.v1.entries[LARGE]["sha256"]], "no blob on its own")
 
     def test_a_server_without_packs_serves_every_blob_alone(self):
         mirror = os.path.join(self.workdir, "mirror-without-packs")
