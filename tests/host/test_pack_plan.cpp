@@ -108,15 +108,16 @@ TEST(PackPlan, JoinsNeededBlobsIntoRequestsWhereTheCostRuleSaysSo) {
 
 TEST(PackPlan, AnUpdateOfAFewFilesNeverFetchesAWholePack) {
     // 100 of 2,000 small files changed, every twentieth: each fetched on its own.
-    const ReleasePack pack = packOf("a", std::vector<uint64_t>(2000, 4 * KiB + 20));
+    // A fetch points into its pack: the packs outlive the plan.
+    const std::vector<ReleasePack> packs = {packOf("a", std::vector<uint64_t>(2000, 4 * KiB + 20))};
     std::unordered_set<std::string> needed;
     for (int i = 7; i < 2000; i += 20) needed.insert("a" + std::to_string(i));
-    EXPECT_EQ(planPackFetches({pack}, needed).size(), 0u);
+    EXPECT_EQ(planPackFetches(packs, needed).size(), 0u);
     // Changed in runs of five: a range for each run, never the pack.
     needed.clear();
     for (int run = 0; run < 20; ++run)
         for (int i = 0; i < 5; ++i) needed.insert("a" + std::to_string(run * 100 + i));
-    const std::vector<PackFetch> fetches = planPackFetches({pack}, needed);
+    const std::vector<PackFetch> fetches = planPackFetches(packs, needed);
     ASSERT_EQ(fetches.size(), 20u);
     for (const PackFetch& fetch : fetches) EXPECT_FALSE(fetch.isWholePack());
 }
