@@ -1195,7 +1195,7 @@ TEST(PublisherResign, ChangesOnlyTheExpiryAndTheSignature) {
         // The expiry right after the date, in its place once there; every other key as it was.
         std::vector<std::string> keys;
         for (const auto& item : now.items()) keys.push_back(item.key());
-        EXPECT_EQ(keys, (std::vector<std::string>{"app", "version", "date", "expires", "exe", "files"}));
+        EXPECT_EQ(keys, (std::vector<std::string>{"app", "version", "date", "expires", "exe", "files", "packs"}));
         const std::string expires = now["expires"];
         was.erase("expires");
         now.erase("expires");
