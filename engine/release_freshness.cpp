@@ -75,7 +75,7 @@ std::string utcTimeText(int64_t seconds) {
     int month, day;
     civilFromDays(seconds / kSecondsPerDay, year, month, day);
     const int64_t inDay = seconds % kSecondsPerDay;
-    char text[32];
+    char text[48];  // room for any int, so the compiler sees no truncation
     std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02dZ", int(year), month, day, int(inDay / 3600),
                   int(inDay / 60 % 60), int(inDay % 60));
     return text;
