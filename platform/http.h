@@ -40,8 +40,8 @@ struct FetchControl {
 
 // With offset 0 (and no rangeEnd) a plain request, which succeeds only on status 200. With an offset, a Range
 // request for the body from that byte on (up to rangeEnd when given): a 206 counts only when its Content-Range
-// starts at that offset, and a 200 (a server without ranges) hands the sink the whole body from 0. True only when the whole announced length arrived, the
-// sink took every piece and no stop was seen. A request that brings too little for too long is dropped
+// starts at that offset, and a 200 (a server without ranges) hands the sink the whole body from 0. True only
+// when the whole announced length arrived, the sink took every piece and no stop was seen. A request that brings too little for too long is dropped
 // (platform/http_limits.h), and so is one whose stop is seen while it waits for the network.
 bool httpFetch(const std::wstring& path, uint64_t offset, const BodySink& sink, const FetchControl& control);
 
