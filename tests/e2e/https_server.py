@@ -30,6 +30,7 @@ A path outside "/maketor/app/", or a file the release folder does not hold, is a
 among the unknown paths.
 """
 import argparse
+import collections
 import http.server
 import os
 import socket
@@ -217,7 +218,11 @@ class QuietThreadingHTTPServer(http.server.ThreadingHTTPServer):
     daemon_threads = True
 
     def handle_error(self, request, client_address):
-        pass  # clients that go away mid-body (cancellation, cut connections) are part of the tests
+        # Clients that go away mid-body (cancellation, cut connections) are part of the tests; TLS errors are kept
+        # for a suite that cannot reach the server to tell.
+        error = sys.exc_info()[1]
+        if isinstance(error, ssl.SSLError):
+            self.tls_errors.append(f"{client_address}: {error}")
 
 
 class ReleaseServer:
@@ -242,6 +247,7 @@ class ReleaseServer:
         # The handshake happens in the request's own thread, so a stalled client cannot hold up accept().
         self._httpd.socket = context.wrap_socket(self._httpd.socket, server_side=True, do_handshake_on_connect=False)
         self._httpd.release = self
+        self._httpd.tls_errors = collections.deque(maxlen=5)
         self._thread = None
 
     def start(self):
@@ -305,6 +311,10 @@ class ReleaseServer:
         """An event set when the faults are cleared or the server stops: the end of the faults under way."""
         with self._lock:
             return self._stopping
+
+    def tls_errors(self):
+        """The last few TLS errors the server saw, newest last."""
+        return list(self._httpd.tls_errors)
 
     def record_unknown(self, path):
         with self._lock:
